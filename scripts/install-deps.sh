@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs every Debian package earshot needs to build, test, fuzz and benchmark.
+# Idempotent: only missing packages are installed. Uses sudo only when not root.
+set -euo pipefail
+
+packages=(
+  # toolchain and test tools
+  build-essential cmake make pkg-config clang clang-format libclang-rt-14-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev hyperfine
+  # runtime, events, JSON
+  libasio-dev nlohmann-json3-dev
+  # text folding and property lists, desktop entries
+  libicu-dev libplist-dev libglib2.0-dev
+  # audio files, resampling, capture
+  libsndfile1-dev libsoxr-dev libpulse-dev pulseaudio pulseaudio-utils
+  # on-device recognition
+  libpocketsphinx-dev libsphinxbase-dev pocketsphinx pocketsphinx-en-us pocketsphinx-testdata
+  # hot keys, running applications, and the X server the tests start
+  libx11-dev libxtst-dev xvfb xdotool x11-utils
+  # speech synthesis for tests
+  flite
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,150 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+#include "async/Co.hpp"
+
+namespace earshot {
+
+// How a stream holds elements that its reader has not taken yet.
+struct Buffering {
+  std::size_t limit = 0;  // 0: unbounded
+  static Buffering unbounded() { return {}; }
+  // Keeps the newest `count` elements, dropping the oldest.
+  static Buffering newest(std::size_t count) { return {count > 0 ? count : 1}; }
+};
+
+// An asynchronous stream: any thread writes; one reader takes elements in order, either a
+// coroutine on the loop (`co_await next()`) or a thread (`pop()`). After `finish` the reader gets
+// what is buffered, then the end.
+template <class T>
+class AsyncStream {
+  struct State {
+    explicit State(Buffering b) : buffering(b) {}
+    Buffering buffering;
+    std::mutex lock;
+    std::condition_variable changed;
+    std::deque<T> items;
+    bool finished = false;
+    // The suspended coroutine reader, if any.
+    std::coroutine_handle<> waiter;
+    MainLoop* waiterLoop = nullptr;
+  };
+
+ public:
+  explicit AsyncStream(Buffering buffering = Buffering::unbounded())
+      : state_(std::make_shared<State>(buffering)) {}
+
+  // Adds an element; false (and dropped) after the end.
+  bool yield(T item) {
+    std::coroutine_handle<> wake;
+    MainLoop* loop = nullptr;
+    {
+      std::lock_guard guard(state_->lock);
+      if (state_->finished) return false;
+      state_->items.push_back(std::move(item));
+      if (state_->buffering.limit > 0 && state_->items.size() > state_->buffering.limit)
+        state_->items.pop_front();
+      wake = std::exchange(state_->waiter, {});
+      loop = state_->waiterLoop;
+    }
+    state_->changed.notify_all();
+    if (wake) loop->post([wake] { wake.resume(); });
+    return true;
+  }
+
+  // Ends the stream. Later calls do nothing.
+  void finish() {
+    std::coroutine_handle<> wake;
+    MainLoop* loop = nullptr;
+    {
+      std::lock_guard guard(state_->lock);
+      if (state_->finished) return;
+      state_->finished = true;
+      wake = std::exchange(state_->waiter, {});
+      loop = state_->waiterLoop;
+    }
+    state_->changed.notify_all();
+    if (wake) loop->post([wake] { wake.resume(); });
+  }
+
+  bool finished() const {
+    std::lock_guard guard(state_->lock);
+    return state_->finished;
+  }
+
+  struct Next {
+    std::shared_ptr<State> state;
+    std::shared_ptr<detail::ActivityCore> core{};
+    bool wasCancelled = false;
+
+    bool await_ready() {
+      std::lock_guard guard(state->lock);
+      return !state->items.empty() || state->finished;
+    }
+    template <detail::ActivityPromise P>
+    bool await_suspend(std::coroutine_handle<P> frame) {
+      core = frame.promise().core;
+      std::lock_guard guard(state->lock);
+      if (!state->items.empty() || state->finished) return false;
+      if (core->cancelled) {
+        wasCancelled = true;
+        return false;
+      }
+      state->waiter = frame;
+      state->waiterLoop = core->loop;
+      core->onCancel = [this, frame] {
+        {
+          std::lock_guard guard(state->lock);
+          if (state->waiter != frame) return;  // a writer already woke it
+          state->waiter = {};
+        }
+        wasCancelled = true;
+        core->loop->post([frame] { frame.resume(); });
+      };
+      return true;
+    }
+    std::optional<T> await_resume() {
+      if (core) core->onCancel = nullptr;
+      if (wasCancelled) return std::nullopt;
+      std::lock_guard guard(state->lock);
+      if (state->items.empty()) return std::nullopt;
+      T item = std::move(state->items.front());
+      state->items.pop_front();
+      return item;
+    }
+  };
+
+  // For a coroutine reader: the next element, or nothing at the end or when the reading activity
+  // is cancelled.
+  Next next() { return Next{state_}; }
+
+  // For a thread reader: blocks until an element or the end.
+  std::optional<T> pop() {
+    std::unique_lock guard(state_->lock);
+    state_->changed.wait(guard, [&] { return !state_->items.empty() || state_->finished; });
+    if (state_->items.empty()) return std::nullopt;
+    T item = std::move(state_->items.front());
+    state_->items.pop_front();
+    return item;
+  }
+
+  // Never blocks.
+  std::optional<T> tryPop() {
+    std::lock_guard guard(state_->lock);
+    if (state_->items.empty()) return std::nullopt;
+    T item = std::move(state_->items.front());
+    state_->items.pop_front();
+    return item;
+  }
+
+ private:
+  std::shared_ptr<State> state_;
+};
+
+}  // namespace earshot

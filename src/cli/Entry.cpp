@@ -1,0 +1,48 @@
+#include "cli/Entry.hpp"
+
+#include <array>
+#include <string_view>
+
+#include "cli/Emit.hpp"
+#include "core/Language.hpp"
+#include "hotkeys/VoiceKeyCombo.hpp"
+
+namespace earshot {
+
+namespace {
+
+constexpr std::array<std::string_view, 5> valueOptions{"--open", "--find", "--file", "--language",
+                                                       "--key"};
+
+int unavailable() {
+  emit("error", {{"reason", "failed"}, {"detail", "not available in this build"}});
+  return 1;
+}
+
+}  // namespace
+
+int runEntry(const Arguments& arguments, const Modes& modes) {
+  spoken = arguments.argument("--language").value_or("pt") == "en" ? Language::english
+                                                                    : Language::portuguese;
+  fillVoiceKeys();
+
+  for (std::string_view option : valueOptions) {
+    if (arguments.contains(option) && !arguments.argument(option)) {
+      emit("error", {{"reason", "usage"}, {"detail", std::string(option) + " needs a value"}});
+      return 2;
+    }
+  }
+
+  const auto open = arguments.argument("--open");
+  if (auto text = open ? open : arguments.argument("--find")) {
+    return modes.lookup ? modes.lookup(*text, arguments.flag("--exact"), open.has_value())
+                        : unavailable();
+  }
+  if (arguments.flag("--keys")) return modes.survey ? modes.survey() : unavailable();
+  if (auto path = arguments.argument("--file")) return modes.file ? modes.file(*path) : unavailable();
+  if (arguments.flag("--dictate")) return modes.dictation ? modes.dictation() : unavailable();
+  const std::string key = arguments.argument("--key").value_or("auto");
+  return modes.listening ? modes.listening(key) : unavailable();
+}
+
+}  // namespace earshot

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "cli/Arguments.hpp"
+
+namespace earshot {
+
+// The five modes. Each returns the exit status of a one-shot mode, or never returns. A mode this
+// build does not have is left empty and answers "not available in this build".
+struct Modes {
+  std::function<int(const std::string& text, bool exact, bool launch)> lookup;
+  std::function<int()> survey;
+  std::function<int(const std::string& path)> file;
+  std::function<int()> dictation;
+  std::function<int(const std::string& key)> listening;
+};
+
+// Sets the globals from the argument list, rejects an option without its value (status 2) and
+// runs exactly one mode. Returns the process's exit status.
+int runEntry(const Arguments& arguments, const Modes& modes);
+
+}  // namespace earshot
