@@ -1,0 +1,51 @@
+#include "support/XServer.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace earshot::testing {
+
+XServer::XServer() {
+  int ready[2];
+  if (pipe(ready) != 0) return;
+  pid_ = fork();
+  if (pid_ == 0) {
+    int null = open("/dev/null", O_RDWR);
+    dup2(null, 0);
+    dup2(null, 1);
+    dup2(null, 2);
+    close(ready[0]);
+    std::string fd = std::to_string(ready[1]);
+    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0",
+           "1024x768x24", "-noreset", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(ready[1]);
+  // Xvfb writes its display number once it accepts connections.
+  pollfd wait{ready[0], POLLIN, 0};
+  std::string number;
+  while (poll(&wait, 1, 10000) > 0) {
+    char c;
+    if (read(ready[0], &c, 1) != 1 || c == '\n') break;
+    number.push_back(c);
+  }
+  close(ready[0]);
+  if (!number.empty()) display_ = ":" + number;
+}
+
+XServer::~XServer() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGTERM);
+  int status;
+  for (int i = 0; i < 200; ++i) {
+    if (waitpid(pid_, &status, WNOHANG) == pid_) return;
+    usleep(10000);
+  }
+  kill(pid_, SIGKILL);
+  waitpid(pid_, &status, 0);
+}
+
+}  // namespace earshot::testing
