@@ -1,11 +1,20 @@
 // Wires the Linux services to the command-line front end.
 #include "async/MainLoop.hpp"
+#include "catalog/Lookup.hpp"
 #include "cli/Entry.hpp"
+#include "platform/linux/LinuxWorkspace.hpp"
 #include "platform/linux/Process.hpp"
 
 int main(int argc, char** argv) {
   earshot::linux_platform::prepareProcess();
   earshot::MainLoop loop;
   earshot::Modes modes;
+  modes.lookup = [&loop](const std::string& text, bool exact, bool launch) {
+    earshot::linux_platform::LinuxWorkspace workspace;
+    if (auto status = earshot::lookup(workspace, loop, text, exact, launch)) return *status;
+    // The launch's completion or its time limit ends the process.
+    loop.run();
+    return 1;
+  };
   return earshot::runEntry(earshot::Arguments(argc, argv), modes);
 }
