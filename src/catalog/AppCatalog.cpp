@@ -144,7 +144,8 @@ std::vector<std::string> AppCatalog::portugueseNames(const std::string& bundle) 
   return list;
 }
 
-std::optional<AppCatalog::Entry> AppCatalog::entry(const Workspace& workspace, const std::string& bundle) {
+std::optional<AppCatalog::Entry> AppCatalog::entry(const Workspace& workspace,
+                                                   const std::string& bundle) {
   Plist info = readDictionary(bundle + "/Contents/Info.plist");
   auto* dictionary = static_cast<plist_t>(info.get());
   if (info && trueValue(dictionary, "LSUIElement")) return std::nullopt;
@@ -163,14 +164,17 @@ std::optional<AppCatalog::Entry> AppCatalog::entry(const Workspace& workspace, c
   const std::string& shown = spoken.load() == Language::english
                                  ? fileName
                                  : (portuguese.empty() ? displayName : portuguese.front());
-  return Entry{AppRef{withoutFormatCharacters(shown), textValue(dictionary, "CFBundleIdentifier"), bundle},
-               std::move(names)};
+  return Entry{
+      AppRef{withoutFormatCharacters(shown), textValue(dictionary, "CFBundleIdentifier"), bundle},
+      std::move(names)};
 }
 
 std::optional<AppCatalog::Entry> AppCatalog::entry(const DesktopEntry& desktop) {
   if (desktop.hidden) return std::nullopt;
-  std::vector<std::string> candidates{desktop.name, desktop.unlocalizedName, desktopBundleName(desktop.id)};
-  candidates.insert(candidates.end(), desktop.portugueseNames.begin(), desktop.portugueseNames.end());
+  std::vector<std::string> candidates{desktop.name, desktop.unlocalizedName,
+                                      desktopBundleName(desktop.id)};
+  candidates.insert(candidates.end(), desktop.portugueseNames.begin(),
+                    desktop.portugueseNames.end());
   auto names = plainNames(candidates);
   if (names.empty()) return std::nullopt;
   const std::string& shown =
@@ -203,7 +207,8 @@ AppCatalog AppCatalog::scan(Workspace& workspace, const std::vector<std::string>
       if (onlyFinder && component != "Finder.app") continue;
       auto found = entry(workspace, child);
       if (!found) continue;
-      std::string key = found->app.bundleID ? *found->app.bundleID : workspace.resolvingSymlinks(child);
+      std::string key =
+          found->app.bundleID ? *found->app.bundleID : workspace.resolvingSymlinks(child);
       store(std::move(key), std::move(*found));
     }
   }
@@ -215,14 +220,16 @@ AppCatalog AppCatalog::scan(Workspace& workspace, const std::vector<std::string>
   for (const auto& running : workspace.runningApplications()) {
     if (!running.regular || !running.bundleLocation) continue;
     const std::string& location = *running.bundleLocation;
-    std::string key = running.bundleIdentifier ? *running.bundleIdentifier : workspace.resolvingSymlinks(location);
+    std::string key = running.bundleIdentifier ? *running.bundleIdentifier
+                                               : workspace.resolvingSymlinks(location);
     if (auto at = index.find(key); at != index.end()) {
       catalog.entries[at->second].app.isRunning = true;
       continue;
     }
     std::optional<Entry> found;
     if (location.ends_with(".desktop")) {
-      if (auto desktop = workspace.desktopEntry(location, running.bundleIdentifier.value_or(lastComponent(location)))) {
+      if (auto desktop = workspace.desktopEntry(
+              location, running.bundleIdentifier.value_or(lastComponent(location)))) {
         found = entry(*desktop);
       }
     } else {

@@ -19,7 +19,8 @@ bool ascii(std::string_view text) {
 }
 
 icu::UnicodeString fromUtf8(std::string_view text) {
-  return icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+  return icu::UnicodeString::fromUTF8(
+      icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
 }
 
 std::string toUtf8(const icu::UnicodeString& text) {
@@ -145,7 +146,8 @@ std::vector<std::string> characters(std::string_view text) {
   breaks->setText(unicode);
   UErrorCode status = U_ZERO_ERROR;
   int32_t start = breaks->first();
-  for (int32_t end = breaks->next(); end != icu::BreakIterator::DONE; start = end, end = breaks->next()) {
+  for (int32_t end = breaks->next(); end != icu::BreakIterator::DONE;
+       start = end, end = breaks->next()) {
     icu::UnicodeString piece(unicode, start, end - start);
     out.push_back(toUtf8(nfc().normalize(piece, status)));
   }

@@ -9,7 +9,9 @@
 
 namespace earshot {
 
-void PlistFree::operator()(void* node) const { plist_free(static_cast<plist_t>(node)); }
+void PlistFree::operator()(void* node) const {
+  plist_free(static_cast<plist_t>(node));
+}
 
 namespace {
 
@@ -80,8 +82,8 @@ class StringsReader {
   }
 
   static bool wordCharacter(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '_' || c == '$' || c == ':' || c == '.' || c == '/' || c == '-';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '$' || c == ':' || c == '.' || c == '/' || c == '-';
   }
 
   std::optional<std::string> token() {
@@ -143,13 +145,27 @@ class StringsReader {
       if (at_ >= text_.size()) return std::nullopt;
       char e = text_[at_++];
       switch (e) {
-        case 'n': out.push_back('\n'); break;
-        case 't': out.push_back('\t'); break;
-        case 'r': out.push_back('\r'); break;
-        case 'a': out.push_back('\a'); break;
-        case 'b': out.push_back('\b'); break;
-        case 'f': out.push_back('\f'); break;
-        case 'v': out.push_back('\v'); break;
+        case 'n':
+          out.push_back('\n');
+          break;
+        case 't':
+          out.push_back('\t');
+          break;
+        case 'r':
+          out.push_back('\r');
+          break;
+        case 'a':
+          out.push_back('\a');
+          break;
+        case 'b':
+          out.push_back('\b');
+          break;
+        case 'f':
+          out.push_back('\f');
+          break;
+        case 'v':
+          out.push_back('\v');
+          break;
         case 'U':
         case 'u': {
           auto high = unit();
@@ -180,7 +196,8 @@ class StringsReader {
         default:
           if (e >= '0' && e <= '7') {
             std::uint32_t value = static_cast<std::uint32_t>(e - '0');
-            for (int i = 0; i < 2 && at_ < text_.size() && text_[at_] >= '0' && text_[at_] <= '7'; ++i) {
+            for (int i = 0; i < 2 && at_ < text_.size() && text_[at_] >= '0' && text_[at_] <= '7';
+                 ++i) {
               value = value * 8 + static_cast<std::uint32_t>(text_[at_++] - '0');
             }
             appendUtf8(out, value);
@@ -207,7 +224,8 @@ std::optional<std::string> fromUtf16(std::string_view bytes, bool bigEndian) {
     auto b = static_cast<unsigned char>(bytes[i + 1]);
     units.push_back(static_cast<char16_t>(bigEndian ? (a << 8) | b : (b << 8) | a));
   }
-  if (units.size() > static_cast<std::size_t>(std::numeric_limits<int32_t>::max() / 4)) return std::nullopt;
+  if (units.size() > static_cast<std::size_t>(std::numeric_limits<int32_t>::max() / 4))
+    return std::nullopt;
   std::string out(units.size() * 3 + 1, '\0');
   int32_t written = 0;
   UErrorCode status = U_ZERO_ERROR;
@@ -221,12 +239,15 @@ std::optional<std::string> fromUtf16(std::string_view bytes, bool bigEndian) {
 Plist dictionaryOf(const Texts& texts) {
   Plist dict(plist_new_dict());
   for (const auto& [key, value] : texts) {
-    plist_dict_set_item(static_cast<plist_t>(dict.get()), key.c_str(), plist_new_string(value.c_str()));
+    plist_dict_set_item(static_cast<plist_t>(dict.get()), key.c_str(),
+                        plist_new_string(value.c_str()));
   }
   return dict;
 }
 
-bool hasNul(std::string_view text) { return text.find('\0') != std::string_view::npos; }
+bool hasNul(std::string_view text) {
+  return text.find('\0') != std::string_view::npos;
+}
 
 Plist fromText(std::string_view text) {
   std::size_t start = text.find_first_not_of(" \t\r\n");
@@ -247,7 +268,9 @@ Plist fromText(std::string_view text) {
 
 }  // namespace
 
-std::optional<Texts> parseStringsText(std::string_view text) { return StringsReader(text).read(); }
+std::optional<Texts> parseStringsText(std::string_view text) {
+  return StringsReader(text).read();
+}
 
 Plist parsePropertyList(std::string_view bytes) {
   if (bytes.size() > std::numeric_limits<uint32_t>::max()) return nullptr;

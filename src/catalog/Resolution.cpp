@@ -10,8 +10,8 @@ namespace earshot {
 namespace {
 
 constexpr std::array<std::string_view, 18> fillerWords{
-    "o",  "a",  "os", "as", "app", "aplicativo", "programa", "do",   "da",
-    "de", "no", "na", "pro", "pra", "the",       "meu",      "minha", "my"};
+    "o",  "a",  "os", "as",  "app", "aplicativo", "programa", "do",    "da",
+    "de", "no", "na", "pro", "pra", "the",        "meu",      "minha", "my"};
 
 bool filler(std::string_view word) {
   return std::find(fillerWords.begin(), fillerWords.end(), word) != fillerWords.end();
@@ -112,7 +112,8 @@ std::optional<AppRef> AppCatalog::app(std::string_view text, bool exact) const {
         if (!held || held->score < 1.0) set(entry.app, 1.0);
         continue;
       }
-      if (auto at = std::find(nicknameList.begin(), nicknameList.end(), name); at != nicknameList.end()) {
+      if (auto at = std::find(nicknameList.begin(), nicknameList.end(), name);
+          at != nicknameList.end()) {
         const double score = 0.9 - 0.01 * static_cast<double>(at - nicknameList.begin());
         offer(entry.app, score);
         continue;
@@ -132,11 +133,12 @@ std::optional<AppRef> AppCatalog::app(std::string_view text, bool exact) const {
   }
 
   if (candidates.empty()) return std::nullopt;
-  std::stable_sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
-    if (a.score != b.score) return a.score > b.score;
-    if (a.app.isRunning != b.app.isRunning) return a.app.isRunning;
-    return characterCount(a.app.name) < characterCount(b.app.name);
-  });
+  std::stable_sort(candidates.begin(), candidates.end(),
+                   [](const Candidate& a, const Candidate& b) {
+                     if (a.score != b.score) return a.score > b.score;
+                     if (a.app.isRunning != b.app.isRunning) return a.app.isRunning;
+                     return characterCount(a.app.name) < characterCount(b.app.name);
+                   });
   const Candidate& best = candidates.front();
   if (best.score < 0.6) return std::nullopt;
   if (best.score >= 0.8 || candidates.size() == 1) return best.app;

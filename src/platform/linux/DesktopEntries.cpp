@@ -43,7 +43,8 @@ void walk(const std::filesystem::path& folder, const std::string& prefix, int de
           std::vector<std::pair<std::string, std::string>>& found) {
   std::error_code error;
   std::vector<std::filesystem::directory_entry> children;
-  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+       it.increment(error)) {
     children.push_back(*it);
   }
   std::sort(children.begin(), children.end());
@@ -63,7 +64,8 @@ std::optional<LinuxDesktopEntry> parseDesktopEntry(std::string_view data, const 
                                                    const std::string& path) {
   silenceGLib();
   std::unique_ptr<GKeyFile, KeyFileFree> file(g_key_file_new());
-  if (!g_key_file_load_from_data(file.get(), data.data(), data.size(), G_KEY_FILE_NONE, nullptr)) {
+  if (!g_key_file_load_from_data(file.get(), data.data(), data.size(), G_KEY_FILE_KEEP_TRANSLATIONS,
+                                 nullptr)) {
     return std::nullopt;
   }
   if (!g_key_file_has_group(file.get(), group)) return std::nullopt;
@@ -97,7 +99,8 @@ std::vector<std::string> applicationFolders(const std::string& homeFolder) {
     if (base.empty() || base.front() != '/') return;
     while (base.size() > 1 && base.back() == '/') base.pop_back();
     std::string folder = base + "/applications";
-    if (std::find(folders.begin(), folders.end(), folder) == folders.end()) folders.push_back(folder);
+    if (std::find(folders.begin(), folders.end(), folder) == folders.end())
+      folders.push_back(folder);
   };
   const char* dataHome = std::getenv("XDG_DATA_HOME");
   add(dataHome && *dataHome ? std::string(dataHome) : homeFolder + "/.local/share");

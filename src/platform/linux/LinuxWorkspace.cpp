@@ -65,8 +65,10 @@ PlatformError fromGError(GError* error) {
   return out;
 }
 
-void launchDesktopFile(const std::string& path, const std::function<void(std::exception_ptr)>& done) {
-  std::unique_ptr<GDesktopAppInfo, ObjectUnref> info(g_desktop_app_info_new_from_filename(path.c_str()));
+void launchDesktopFile(const std::string& path,
+                       const std::function<void(std::exception_ptr)>& done) {
+  std::unique_ptr<GDesktopAppInfo, ObjectUnref> info(
+      g_desktop_app_info_new_from_filename(path.c_str()));
   if (!info) {
     done(std::make_exception_ptr(
         PlatformError(workspaceDomain, 2, "The desktop entry " + path + " cannot be launched.")));
@@ -90,7 +92,9 @@ void launchDesktopFile(const std::string& path, const std::function<void(std::ex
 
 }  // namespace
 
-LinuxWorkspace::LinuxWorkspace() { silenceGLib(); }
+LinuxWorkspace::LinuxWorkspace() {
+  silenceGLib();
+}
 
 std::string LinuxWorkspace::homeFolder() const {
   if (const char* home = std::getenv("HOME"); home && *home) return home;
@@ -98,7 +102,8 @@ std::string LinuxWorkspace::homeFolder() const {
   return "/";
 }
 
-std::optional<std::vector<std::string>> LinuxWorkspace::contentsOfDirectory(const std::string& folder) const {
+std::optional<std::vector<std::string>> LinuxWorkspace::contentsOfDirectory(
+    const std::string& folder) const {
   std::error_code error;
   std::filesystem::directory_iterator it(folder, error);
   if (error) return std::nullopt;
@@ -132,7 +137,8 @@ std::vector<DesktopEntry> LinuxWorkspace::desktopEntries() {
   return out;
 }
 
-std::optional<DesktopEntry> LinuxWorkspace::desktopEntry(const std::string& path, const std::string& id) {
+std::optional<DesktopEntry> LinuxWorkspace::desktopEntry(const std::string& path,
+                                                         const std::string& id) {
   auto data = readFile(path, 1u << 20);
   if (!data) return std::nullopt;
   auto entry = parseDesktopEntry(*data, id, path);
@@ -147,12 +153,13 @@ std::optional<RunningApplication> LinuxWorkspace::origin(long pid, const std::st
     auto file = environmentOf(pid, "GIO_LAUNCHED_DESKTOP_FILE");
     auto filePid = environmentOf(pid, "GIO_LAUNCHED_DESKTOP_FILE_PID");
     if (file && !file->empty() && filePid == std::to_string(pid)) {
-      return RunningApplication{desktopFileID(*file, applicationFolders(homeFolder())), *file, true};
+      return RunningApplication{desktopFileID(*file, applicationFolders(homeFolder())), *file,
+                                true};
     }
     if (auto bundle = bundleOf(pid)) {
       Plist info = readDictionary(*bundle + "/Contents/Info.plist");
-      return RunningApplication{textValue(static_cast<plist_t>(info.get()), "CFBundleIdentifier"), *bundle,
-                                true};
+      return RunningApplication{textValue(static_cast<plist_t>(info.get()), "CFBundleIdentifier"),
+                                *bundle, true};
     }
   }
   // Otherwise the window's class names its desktop entry.
@@ -163,7 +170,8 @@ std::optional<RunningApplication> LinuxWorkspace::origin(long pid, const std::st
     const std::string wmClass = lowered(known.windowClass);
     std::string stem = lowered(known.entry.id);
     if (stem.ends_with(".desktop")) stem.resize(stem.size() - 8);
-    if ((!wmClass.empty() && (wmClass == kind || wmClass == name)) || stem == kind || stem == name) {
+    if ((!wmClass.empty() && (wmClass == kind || wmClass == name)) || stem == kind ||
+        stem == name) {
       return RunningApplication{known.entry.id, known.entry.path, true};
     }
   }
@@ -180,7 +188,8 @@ std::vector<RunningApplication> LinuxWorkspace::runningApplications() {
       if (std::find(seen.begin(), seen.end(), client.pid) != seen.end()) continue;
       seen.push_back(client.pid);
     }
-    if (auto running = origin(client.pid, client.instance, client.windowClass)) out.push_back(std::move(*running));
+    if (auto running = origin(client.pid, client.instance, client.windowClass))
+      out.push_back(std::move(*running));
   }
   return out;
 }
@@ -193,19 +202,22 @@ void LinuxWorkspace::open(const std::string& path, std::function<void(std::excep
     for (auto it = clients.rbegin(); it != clients.rend(); ++it) {
       auto running = origin(it->pid, it->instance, it->windowClass);
       if (!running || !running->bundleLocation) continue;
-      if (*running->bundleLocation != path && resolvingSymlinks(*running->bundleLocation) != resolved) continue;
+      if (*running->bundleLocation != path &&
+          resolvingSymlinks(*running->bundleLocation) != resolved)
+        continue;
       if (windows->activate(it->window)) {
         done(nullptr);
       } else {
-        done(std::make_exception_ptr(
-            PlatformError(workspaceDomain, 4, "The window of " + path + " cannot be brought to the front.")));
+        done(std::make_exception_ptr(PlatformError(
+            workspaceDomain, 4, "The window of " + path + " cannot be brought to the front.")));
       }
       return;
     }
   }
   if (!path.ends_with(".desktop")) {
     done(std::make_exception_ptr(PlatformError(
-        workspaceDomain, 1, "The application bundle " + path + " is for macOS and cannot be launched here.")));
+        workspaceDomain, 1,
+        "The application bundle " + path + " is for macOS and cannot be launched here.")));
     return;
   }
   // Spawning may block; the time limit keeps running on the main loop meanwhile.

@@ -16,7 +16,8 @@ class LinuxWorkspace : public Workspace {
   LinuxWorkspace();
 
   std::string homeFolder() const override;
-  std::optional<std::vector<std::string>> contentsOfDirectory(const std::string& folder) const override;
+  std::optional<std::vector<std::string>> contentsOfDirectory(
+      const std::string& folder) const override;
   std::string displayName(const std::string& path) const override;
   std::string resolvingSymlinks(const std::string& path) const override;
   std::vector<DesktopEntry> desktopEntries() override;
@@ -27,7 +28,8 @@ class LinuxWorkspace : public Workspace {
  private:
   const std::vector<LinuxDesktopEntry>& linuxEntries();
   // Where the process with this window was started from, with its bundle identifier.
-  std::optional<RunningApplication> origin(long pid, const std::string& instance, const std::string& windowClass);
+  std::optional<RunningApplication> origin(long pid, const std::string& instance,
+                                           const std::string& windowClass);
 
   std::optional<std::vector<LinuxDesktopEntry>> entries_;
 };

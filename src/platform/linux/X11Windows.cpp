@@ -10,10 +10,14 @@ namespace earshot::linux_platform {
 
 namespace {
 
-Display* display(void* handle) { return static_cast<Display*>(handle); }
+Display* display(void* handle) {
+  return static_cast<Display*>(handle);
+}
 
 // A window that vanished between two requests gives BadWindow: that only means "not there".
-int ignoreError(Display*, XErrorEvent*) { return 0; }
+int ignoreError(Display*, XErrorEvent*) {
+  return 0;
+}
 
 std::vector<unsigned long> cardinals(Display* x, Window window, const char* name, Atom type) {
   std::vector<unsigned long> values;
@@ -46,7 +50,9 @@ std::unique_ptr<X11Windows> X11Windows::open() {
   return std::unique_ptr<X11Windows>(new X11Windows(x));
 }
 
-X11Windows::~X11Windows() { XCloseDisplay(display(display_)); }
+X11Windows::~X11Windows() {
+  XCloseDisplay(display(display_));
+}
 
 std::vector<X11Windows::Client> X11Windows::clients() {
   Display* x = display(display_);
@@ -78,8 +84,8 @@ bool X11Windows::activate(unsigned long window) {
   event.xclient.data.l[0] = 2;  // on the user's behalf, like a pager: no focus-stealing guard
   event.xclient.data.l[1] = CurrentTime;
   event.xclient.data.l[2] = 0;
-  Status sent = XSendEvent(x, DefaultRootWindow(x), False, SubstructureRedirectMask | SubstructureNotifyMask,
-                           &event);
+  Status sent = XSendEvent(x, DefaultRootWindow(x), False,
+                           SubstructureRedirectMask | SubstructureNotifyMask, &event);
   XSync(x, False);
   return sent != 0;
 }

@@ -12,9 +12,9 @@ class X11Windows {
  public:
   struct Client {
     unsigned long window = 0;
-    long pid = 0;               // _NET_WM_PID, 0 when absent
-    std::string instance;       // WM_CLASS instance name
-    std::string windowClass;    // WM_CLASS class name
+    long pid = 0;             // _NET_WM_PID, 0 when absent
+    std::string instance;     // WM_CLASS instance name
+    std::string windowClass;  // WM_CLASS class name
   };
 
   // Nothing when no display is reachable.
