@@ -58,4 +58,7 @@ class AppCatalog {
   std::optional<AppRef> app(std::string_view text, bool exact = false) const;
 };
 
+// Whether AppCatalog::distance(a, b) <= limit, without computing the cells that cannot matter.
+bool withinEditDistance(std::string_view a, std::string_view b, std::size_t limit);
+
 }  // namespace earshot

@@ -37,6 +37,34 @@ std::size_t levenshtein(const Sequence& a, const Sequence& b) {
   return previous[n];
 }
 
+// Whether the edit distance of a and b is at most `limit`: the same answer as comparing
+// levenshtein(a, b) with the limit, computed only in the band of cells that can stay within it.
+template <typename Sequence>
+bool withinDistance(const Sequence& a, const Sequence& b, std::size_t limit) {
+  const std::size_t m = a.size();
+  const std::size_t n = b.size();
+  if ((m > n ? m - n : n - m) > limit) return false;
+  const std::size_t beyond = limit + 1;
+  std::vector<std::size_t> previous(n + 1, beyond);
+  std::vector<std::size_t> current(n + 1, beyond);
+  for (std::size_t j = 0; j <= std::min(n, limit); ++j) previous[j] = j;
+  for (std::size_t i = 1; i <= m; ++i) {
+    const std::size_t low = i > limit ? i - limit : 1;
+    const std::size_t high = std::min(n, i + limit);
+    std::fill(current.begin(), current.end(), beyond);
+    current[0] = i <= limit ? i : beyond;
+    std::size_t best = current[0];
+    for (std::size_t j = low; j <= high; ++j) {
+      const std::size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
+      current[j] = std::min({previous[j] + 1, current[j - 1] + 1, previous[j - 1] + cost, beyond});
+      best = std::min(best, current[j]);
+    }
+    if (best > limit) return false;
+    std::swap(previous, current);
+  }
+  return previous[n] <= limit;
+}
+
 bool plainAscii(std::string_view text) {
   return std::all_of(text.begin(), text.end(),
                      [](char c) { return static_cast<unsigned char>(c) < 0x80 && c != '\r'; });
@@ -73,6 +101,11 @@ std::size_t AppCatalog::distance(std::string_view a, std::string_view b) {
   // Every ASCII character but a carriage return is a character of its own.
   if (plainAscii(a) && plainAscii(b)) return levenshtein(a, b);
   return levenshtein(characters(a), characters(b));
+}
+
+bool withinEditDistance(std::string_view a, std::string_view b, std::size_t limit) {
+  if (plainAscii(a) && plainAscii(b)) return withinDistance(a, b, limit);
+  return withinDistance(characters(a), characters(b), limit);
 }
 
 std::optional<AppRef> AppCatalog::app(std::string_view text, bool exact) const {
@@ -126,8 +159,7 @@ std::optional<AppRef> AppCatalog::app(std::string_view text, bool exact) const {
       } else if (queryLength <= 4 || characterCount(name) < 5) {
         continue;
       } else {
-        const std::size_t d = distance(name, query);
-        if ((queryLength <= 7 && d <= 1) || (queryLength >= 8 && d <= 2)) offer(entry.app, 0.6);
+        if (withinEditDistance(name, query, queryLength <= 7 ? 1 : 2)) offer(entry.app, 0.6);
       }
     }
   }

@@ -75,3 +75,26 @@ TEST(FormatCharacters, OnlyCfIsRemoved) {
   EXPECT_EQ(earshot::withoutFormatCharacters("Ajustes do Sistema"), "Ajustes do Sistema");
   EXPECT_EQ(earshot::withoutFormatCharacters("Calendário\u00A0X"), "Calendário\u00A0X");
 }
+
+TEST(Distance, BoundedTestAgreesWithTheWholeDistance) {
+  // Small alphabets make near misses frequent; "é" and "e\u0301" are one character.
+  const std::vector<std::string> alphabet{"a", "b", "c", " ", "\u00e9", "e\u0301", "\U0001F1E7\U0001F1F7"};
+  std::uint32_t seed = 12345;
+  auto next = [&] {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) & 0x7fff;
+  };
+  auto word = [&] {
+    std::string out;
+    for (std::uint32_t n = next() % 9; n > 0; --n) out += alphabet[next() % alphabet.size()];
+    return out;
+  };
+  for (int i = 0; i < 3000; ++i) {
+    const std::string a = word();
+    const std::string b = word();
+    const std::size_t d = AppCatalog::distance(a, b);
+    for (std::size_t limit = 0; limit <= 3; ++limit) {
+      ASSERT_EQ(earshot::withinEditDistance(a, b, limit), d <= limit) << a << " / " << b << " limit " << limit;
+    }
+  }
+}
