@@ -49,8 +49,11 @@ MainLoop::~MainLoop() {
     timers_.clear();
   }
   watches_.clear();
-  auto frames = std::move(frames_);
-  frames_.clear();
+  std::unordered_set<void*> frames;
+  {
+    std::lock_guard guard(framesLock_);
+    frames.swap(frames_);
+  }
   for (void* frame : frames) std::coroutine_handle<>::from_address(frame).destroy();
   MainLoop* self = this;
   latest.compare_exchange_strong(self, nullptr);
@@ -185,8 +188,14 @@ bool MainLoop::runUntil(const std::function<bool()>& done, Duration limit) {
   return true;
 }
 
-void MainLoop::adopt(std::coroutine_handle<> frame) { frames_.insert(frame.address()); }
+void MainLoop::adopt(std::coroutine_handle<> frame) {
+  std::lock_guard guard(framesLock_);
+  frames_.insert(frame.address());
+}
 
-void MainLoop::release(std::coroutine_handle<> frame) { frames_.erase(frame.address()); }
+void MainLoop::release(std::coroutine_handle<> frame) {
+  std::lock_guard guard(framesLock_);
+  frames_.erase(frame.address());
+}
 
 }  // namespace earshot

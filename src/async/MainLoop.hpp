@@ -112,6 +112,7 @@ class MainLoop {
 
   struct Watch;
   std::vector<std::unique_ptr<Watch>> watches_;
+  std::mutex framesLock_;  // spawn may be called from any thread
   std::unordered_set<void*> frames_;
 };
 
