@@ -1,9 +1,9 @@
 // Event lines per second, from one thread and from four at once, written to /dev/null.
+#include "cli/Emit.hpp"
+
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
-
-#include "cli/Emit.hpp"
 
 namespace {
 

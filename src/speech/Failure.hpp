@@ -9,7 +9,14 @@ namespace earshot {
 // localeUnsupported the identifiers, are equal.
 class SpeechFailure : public std::exception {
  public:
-  enum class Case { localeUnsupported, microphoneDenied, noMicrophone, notRunning, superseded, letGo };
+  enum class Case {
+    localeUnsupported,
+    microphoneDenied,
+    noMicrophone,
+    notRunning,
+    superseded,
+    letGo
+  };
 
   static SpeechFailure localeUnsupported(std::string identifier) {
     return SpeechFailure(Case::localeUnsupported, std::move(identifier));

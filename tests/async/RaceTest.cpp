@@ -14,7 +14,9 @@ Co<std::string> textAfter(Duration span, std::string text) {
   co_return text;
 }
 
-Co<void> idleFor(Duration span) { co_await sleep(span); }
+Co<void> idleFor(Duration span) {
+  co_await sleep(span);
+}
 
 struct Outcome {
   int resumed = 0;
@@ -79,7 +81,9 @@ TEST(FirstOf, TaskInTimeWinsAndTheFallbackNeverRuns) {
   auto task = spawn(textAfter(1s, "hello"), loop);
   int fallbacks = 0;
   auto outcome = std::make_shared<Outcome>();
-  spawn(raceText(task, 8.0, [&] { return ++fallbacks, std::string("late"); }, outcome), loop);
+  spawn(raceText(
+            task, 8.0, [&] { return ++fallbacks, std::string("late"); }, outcome),
+        loop);
   loop.advance(1s);
   EXPECT_EQ(outcome->resumed, 1);
   EXPECT_EQ(outcome->text, "hello");
@@ -95,7 +99,9 @@ TEST(FirstOf, DeadlineRunsTheFallbackOnceWithTheStateAtTheDeadline) {
   std::string transcript = "he";
   int fallbacks = 0;
   auto outcome = std::make_shared<Outcome>();
-  spawn(raceText(never, 8.0, [&] { return ++fallbacks, transcript; }, outcome), loop);
+  spawn(raceText(
+            never, 8.0, [&] { return ++fallbacks, transcript; }, outcome),
+        loop);
   loop.advance(3s);
   transcript = "hello wor";  // grows after the call, before the deadline
   loop.advance(5s);
@@ -114,7 +120,9 @@ TEST(FirstOf, TaskEndingAtTheDeadlineStillResumesOnce) {
   MainLoop loop(MainLoop::Time::simulated);
   auto task = spawn(textAfter(4s, "tie"), loop);
   auto outcome = std::make_shared<Outcome>();
-  spawn(raceText(task, 4.0, [] { return std::string(); }, outcome), loop);
+  spawn(raceText(
+            task, 4.0, [] { return std::string(); }, outcome),
+        loop);
   loop.advance(10s);
   EXPECT_EQ(outcome->resumed, 1);
 }
@@ -122,11 +130,13 @@ TEST(FirstOf, TaskEndingAtTheDeadlineStillResumesOnce) {
 TEST(FirstOf, AFailedTaskCountsAsEndedWithNoText) {
   MainLoop loop(MainLoop::Time::simulated);
   Completion<std::string> source(loop);
-  auto task = spawn([](Completion<std::string> s) -> Co<std::string> { co_return co_await s; }(source),
-                    loop);
+  auto task = spawn(
+      [](Completion<std::string> s) -> Co<std::string> { co_return co_await s; }(source), loop);
   auto outcome = std::make_shared<Outcome>();
   outcome->text = "unset";
-  spawn(raceText(task, 4.0, [] { return std::string("fallback"); }, outcome), loop);
+  spawn(raceText(
+            task, 4.0, [] { return std::string("fallback"); }, outcome),
+        loop);
   source.fail(std::make_exception_ptr(std::runtime_error("x")));
   loop.advance(1s);
   EXPECT_EQ(outcome->resumed, 1);
@@ -163,7 +173,9 @@ TEST(Settled, AlreadyFinishedTaskResumesWithoutWaiting) {
 TEST(Answered, ValueInTimeIsGiven) {
   MainLoop loop(MainLoop::Time::simulated);
   auto outcome = std::make_shared<Answered<std::string>>();
-  spawn(raceAnswered<std::string>(6.0, [] { return textAfter(2s, "en_US"); }, outcome), loop);
+  spawn(raceAnswered<std::string>(
+            6.0, [] { return textAfter(2s, "en_US"); }, outcome),
+        loop);
   loop.advance(30s);
   EXPECT_EQ(outcome->resumed, 1);
   EXPECT_EQ(outcome->value, "en_US");
@@ -173,8 +185,12 @@ TEST(Answered, ErrorInTimeIsRaisedAndALateOneDropped) {
   MainLoop loop(MainLoop::Time::simulated);
   auto early = std::make_shared<Answered<int>>();
   auto late = std::make_shared<Answered<int>>();
-  spawn(raceAnswered<int>(6.0, [] { return failAfter(1s); }, early), loop);
-  spawn(raceAnswered<int>(6.0, [] { return failAfter(7s); }, late), loop);
+  spawn(raceAnswered<int>(
+            6.0, [] { return failAfter(1s); }, early),
+        loop);
+  spawn(raceAnswered<int>(
+            6.0, [] { return failAfter(7s); }, late),
+        loop);
   loop.advance(6s);
   EXPECT_EQ(early->resumed, 1);
   EXPECT_TRUE(early->raised);
@@ -190,7 +206,9 @@ TEST(Answered, LateValueIsReleasedNotDelivered) {
   MainLoop loop(MainLoop::Time::simulated);
   std::weak_ptr<int> watch;
   auto outcome = std::make_shared<Answered<Tracked>>();
-  spawn(raceAnswered<Tracked>(6.0, [&watch] { return trackedAfter(9s, &watch); }, outcome), loop);
+  spawn(raceAnswered<Tracked>(
+            6.0, [&watch] { return trackedAfter(9s, &watch); }, outcome),
+        loop);
   loop.advance(6s);
   EXPECT_EQ(outcome->resumed, 1);
   EXPECT_FALSE(outcome->value);
@@ -204,8 +222,9 @@ TEST(Answered, CancellingTheCallerLeavesTheOperationRunning) {
   MainLoop loop(MainLoop::Time::simulated);
   std::weak_ptr<int> watch;
   auto outcome = std::make_shared<Answered<Tracked>>();
-  auto caller =
-      spawn(raceAnswered<Tracked>(6.0, [&watch] { return trackedAfter(2s, &watch); }, outcome), loop);
+  auto caller = spawn(raceAnswered<Tracked>(
+                          6.0, [&watch] { return trackedAfter(2s, &watch); }, outcome),
+                      loop);
   loop.advance(1s);
   caller.cancel();
   loop.advance(1s);

@@ -87,8 +87,7 @@ TEST(Emit, ConcurrentEmittersNeverMixLines) {
   std::vector<std::thread> workers;
   for (int t = 0; t < threads; ++t) {
     workers.emplace_back([t, &filler] {
-      for (int i = 0; i < perThread; ++i)
-        emit("partial", {{"id", t}, {"n", i}, {"text", filler}});
+      for (int i = 0; i < perThread; ++i) emit("partial", {{"id", t}, {"n", i}, {"text", filler}});
     });
   }
   for (auto& w : workers) w.join();
@@ -114,7 +113,9 @@ TEST(Answer, OnlyTheFirstGiverEmitsAndExits) {
     std::lock_guard guard(lock);
     statuses.push_back(status);
   });
-  std::thread timer([&] { answer.give("error", {{"reason", "failed"}, {"detail", "timed out"}}, 1); });
+  std::thread timer([&] {
+    answer.give("error", {{"reason", "failed"}, {"detail", "timed out"}}, 1);
+  });
   answer.give("final", {{"text", ""}}, 0);
   timer.join();
   ASSERT_EQ(statuses.size(), 1u);
@@ -130,8 +131,10 @@ TEST(Reason, MapsEachErrorToItsPayload) {
             (Json{{"reason", "locale-unsupported"}, {"detail", "pt_BR"}}));
   EXPECT_EQ(of(SpeechFailure::microphoneDenied()), (Json{{"reason", "microphone-denied"}}));
   EXPECT_EQ(of(SpeechFailure::noMicrophone()), (Json{{"reason", "no-microphone"}}));
-  EXPECT_EQ(of(SpeechFailure::notRunning()), (Json{{"reason", "failed"}, {"detail", "notRunning"}}));
-  EXPECT_EQ(of(SpeechFailure::superseded()), (Json{{"reason", "failed"}, {"detail", "superseded"}}));
+  EXPECT_EQ(of(SpeechFailure::notRunning()),
+            (Json{{"reason", "failed"}, {"detail", "notRunning"}}));
+  EXPECT_EQ(of(SpeechFailure::superseded()),
+            (Json{{"reason", "failed"}, {"detail", "superseded"}}));
   EXPECT_EQ(of(SpeechFailure::letGo()), (Json{{"reason", "failed"}, {"detail", "letGo"}}));
   EXPECT_EQ(of(PlatformError("sndfile", 2, "Format not recognised")),
             (Json{{"reason", "failed"},
