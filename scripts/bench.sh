@@ -6,3 +6,26 @@ build=${BUILD:-build}
 
 echo "== emit: event lines per second (items_per_second), one and four threads"
 "$build/bench/bench_emit" --benchmark_min_time=1
+
+echo
+echo "== catalog: one resolution over 2,000 bundles and 500 desktop entries (goal: under 2 ms)"
+"$build/bench/bench_resolution" --benchmark_min_time=0.5
+
+echo
+echo "== catalog: --find as a whole process over 2,000 bundles and 500 desktop entries,"
+echo "   against cat of the same files (goal: ratio at most 1.5)"
+(
+  machine=$(mktemp -d)
+  trap 'rm -rf "$machine"' EXIT
+  "$build/bench/earshot_make_catalog" "$machine/root" >/dev/null
+  find "$machine/root" -type f >"$machine/files"
+  export HOME="$machine/root/home" XDG_DATA_HOME="$machine/root/data" XDG_DATA_DIRS="$machine/none"
+  hyperfine --style basic --warmup 3 --min-runs 20 -i --export-json "$machine/times.json" \
+    -n find "$(realpath "$build/earshot") --find 'studio quantum 1001x'" \
+    -n cat "xargs -d '\n' -a '$machine/files' cat >/dev/null"
+  python3 - "$machine/times.json" <<'PY'
+import json, sys
+r = {x["command"]: x["mean"] for x in json.load(open(sys.argv[1]))["results"]}
+print(f"find {r['find']*1000:.1f} ms, cat {r['cat']*1000:.1f} ms, ratio {r['find']/r['cat']:.2f}")
+PY
+)

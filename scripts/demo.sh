@@ -9,3 +9,5 @@ show() {
 }
 show --find
 show --keys --language en
+# Looks up an application on this machine (answers "not-found" when none matches).
+show --find terminal --language en
