@@ -11,14 +11,16 @@ using namespace earshot::testing;
 namespace {
 
 constexpr std::array<const char*, 24> words{
-    "Quantum", "Studio", "Editor", "Pixel", "Music", "Photo", "Cloud", "Notes", "Writer", "Player", "Mail",   "Code",
-    "Vector",  "Sound",  "Movie",  "Paint", "Chess", "Video", "Terminal", "Books", "Maps", "Radio", "Camera", "Sync"};
+    "Quantum", "Studio", "Editor",   "Pixel", "Music",  "Photo", "Cloud",  "Notes",
+    "Writer",  "Player", "Mail",     "Code",  "Vector", "Sound", "Movie",  "Paint",
+    "Chess",   "Video",  "Terminal", "Books", "Maps",   "Radio", "Camera", "Sync"};
 
 }  // namespace
 
 std::string bundleName(int index) {
   return std::string(words[static_cast<std::size_t>(index) % words.size()]) + " " +
-         words[static_cast<std::size_t>(index / 7) % words.size()] + " " + std::to_string(1000 + index);
+         words[static_cast<std::size_t>(index / 7) % words.size()] + " " +
+         std::to_string(1000 + index);
 }
 
 int makeCatalog(const std::string& root) {
@@ -27,19 +29,21 @@ int makeCatalog(const std::string& root) {
   for (int i = 0; i < bundleCount; ++i) {
     const std::string name = bundleName(i);
     const PlistForm form = i % 2 ? PlistForm::binary : PlistForm::xml;
-    std::string bundle = makeBundle(apps, name + ".app",
-                                    PlistDictionary{{"CFBundleIdentifier", "com.example.app" + std::to_string(i)},
-                                                    {"CFBundleName", name},
-                                                    {"LSUIElement", PlistValue::of(i % 50 == 0)}},
-                                    form);
+    std::string bundle =
+        makeBundle(apps, name + ".app",
+                   PlistDictionary{{"CFBundleIdentifier", "com.example.app" + std::to_string(i)},
+                                   {"CFBundleName", name},
+                                   {"LSUIElement", PlistValue::of(i % 50 == 0)}},
+                   form);
     ++files;
     const std::string resources = bundle + "/Contents/Resources/";
     switch (i % 4) {
       case 0:
-        writeFile(resources + "InfoPlist.loctable",
-                  plistBytes({{"pt_BR", PlistValue::of({{"CFBundleDisplayName", name + " Português"}})},
-                              {"en", PlistValue::of({{"CFBundleDisplayName", name}})}},
-                             PlistForm::binary));
+        writeFile(
+            resources + "InfoPlist.loctable",
+            plistBytes({{"pt_BR", PlistValue::of({{"CFBundleDisplayName", name + " Português"}})},
+                        {"en", PlistValue::of({{"CFBundleDisplayName", name}})}},
+                       PlistForm::binary));
         ++files;
         break;
       case 1:
@@ -48,10 +52,12 @@ int makeCatalog(const std::string& root) {
         ++files;
         break;
       case 2:
-        writeFile(resources + "pt.lproj/InfoPlist.strings", "\"CFBundleName\" = \"" + name + " PT\";\n");
+        writeFile(resources + "pt.lproj/InfoPlist.strings",
+                  "\"CFBundleName\" = \"" + name + " PT\";\n");
         ++files;
         break;
-      default: break;
+      default:
+        break;
     }
   }
   for (int i = 0; i < desktopEntryCount; ++i) {

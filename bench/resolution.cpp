@@ -18,8 +18,12 @@ const AppCatalog& catalog() {
     // benchmark; here they join as plain entries.
     for (int i = 0; i < earshot::bench::desktopEntryCount; ++i) {
       const std::string name = earshot::bench::bundleName(earshot::bench::bundleCount + i);
-      workspace.desktop.push_back({"org.example.Tool" + std::to_string(i) + ".desktop", "/d/" + std::to_string(i),
-                                   name, name, {name + " Ferramenta"}, false});
+      workspace.desktop.push_back({"org.example.Tool" + std::to_string(i) + ".desktop",
+                                   "/d/" + std::to_string(i),
+                                   name,
+                                   name,
+                                   {name + " Ferramenta"},
+                                   false});
     }
     return AppCatalog::scan(workspace);
   }();

@@ -20,12 +20,9 @@ echo "   against cat of the same files (goal: ratio at most 1.5)"
   "$build/bench/earshot_make_catalog" "$machine/root" >/dev/null
   find "$machine/root" -type f >"$machine/files"
   export HOME="$machine/root/home" XDG_DATA_HOME="$machine/root/data" XDG_DATA_DIRS="$machine/none"
-  hyperfine --style basic --warmup 3 --min-runs 20 -i --export-json "$machine/times.json" \
+  hyperfine --style basic --warmup 3 --min-runs 20 --export-csv "$machine/times.csv" \
     -n find "$(realpath "$build/earshot") --find 'studio quantum 1001x'" \
-    -n cat "xargs -d '\n' -a '$machine/files' cat >/dev/null"
-  python3 - "$machine/times.json" <<'PY'
-import json, sys
-r = {x["command"]: x["mean"] for x in json.load(open(sys.argv[1]))["results"]}
-print(f"find {r['find']*1000:.1f} ms, cat {r['cat']*1000:.1f} ms, ratio {r['find']/r['cat']:.2f}")
-PY
+    -n cat "xargs -d '\\n' -a '$machine/files' cat >/dev/null"
+  awk -F, '$1 == "find" { find = $2 } $1 == "cat" { cat = $2 }
+    END { printf "find %.1f ms, cat %.1f ms, ratio %.2f\n", find * 1000, cat * 1000, find / cat }' "$machine/times.csv"
 )

@@ -33,7 +33,8 @@ class Workspace {
 
   virtual std::string homeFolder() const = 0;
   // Paths of the folder's direct children, hidden ones included; nothing when it cannot be listed.
-  virtual std::optional<std::vector<std::string>> contentsOfDirectory(const std::string& folder) const = 0;
+  virtual std::optional<std::vector<std::string>> contentsOfDirectory(
+      const std::string& folder) const = 0;
   // The name a file browser shows for the path.
   virtual std::string displayName(const std::string& path) const = 0;
   // The path with every symbolic link resolved; unchanged when it cannot be resolved.
@@ -43,7 +44,8 @@ class Workspace {
   // ones.
   virtual std::vector<DesktopEntry> desktopEntries() = 0;
   // The desktop entry stored in one file, read under the given ID.
-  virtual std::optional<DesktopEntry> desktopEntry(const std::string& path, const std::string& id) = 0;
+  virtual std::optional<DesktopEntry> desktopEntry(const std::string& path,
+                                                   const std::string& id) = 0;
 
   virtual std::vector<RunningApplication> runningApplications() = 0;
 

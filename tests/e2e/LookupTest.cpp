@@ -89,7 +89,10 @@ struct ManagedWindow {
 
 class XQuery {
  public:
-  explicit XQuery(const std::string& display) : x_(XOpenDisplay(display.c_str())) {}
+  explicit XQuery(const std::string& display) : x_(XOpenDisplay(display.c_str())) {
+    // A window may go between two requests.
+    XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+  }
   ~XQuery() {
     if (x_) XCloseDisplay(x_);
   }

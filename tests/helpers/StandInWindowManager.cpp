@@ -10,7 +10,9 @@
 
 namespace {
 
-int ignoreError(Display*, XErrorEvent*) { return 0; }
+int ignoreError(Display*, XErrorEvent*) {
+  return 0;
+}
 
 }  // namespace
 
@@ -27,7 +29,8 @@ int main() {
   auto publish = [&] {
     std::vector<long> items(clients.begin(), clients.end());
     XChangeProperty(x, root, clientList, XA_WINDOW, 32, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(items.data()), static_cast<int>(items.size()));
+                    reinterpret_cast<const unsigned char*>(items.data()),
+                    static_cast<int>(items.size()));
   };
   auto activate = [&](Window window) {
     long item = static_cast<long>(window);
@@ -53,7 +56,8 @@ int main() {
       case MapRequest: {
         Window window = event.xmaprequest.window;
         XMapWindow(x, window);
-        if (std::find(clients.begin(), clients.end(), window) == clients.end()) clients.push_back(window);
+        if (std::find(clients.begin(), clients.end(), window) == clients.end())
+          clients.push_back(window);
         publish();
         activate(window);
         break;
@@ -65,16 +69,22 @@ int main() {
         changes.width = event.xconfigurerequest.width;
         changes.height = event.xconfigurerequest.height;
         XConfigureWindow(x, event.xconfigurerequest.window,
-                         static_cast<unsigned>(event.xconfigurerequest.value_mask) & (CWX | CWY | CWWidth | CWHeight),
+                         static_cast<unsigned>(event.xconfigurerequest.value_mask) &
+                             (CWX | CWY | CWWidth | CWHeight),
                          &changes);
         break;
       }
-      case UnmapNotify: forget(event.xunmap.window); break;
-      case DestroyNotify: forget(event.xdestroywindow.window); break;
+      case UnmapNotify:
+        forget(event.xunmap.window);
+        break;
+      case DestroyNotify:
+        forget(event.xdestroywindow.window);
+        break;
       case ClientMessage:
         if (event.xclient.message_type == activeWindow) activate(event.xclient.window);
         break;
-      default: break;
+      default:
+        break;
     }
     XFlush(x);
   }

@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <string>
 #include <thread>
 
 namespace earshot::testing {
@@ -18,8 +20,10 @@ Spawned::Spawned(const std::string& program, const std::vector<std::string>& arg
   pid_ = fork();
   if (pid_ == 0) {
     for (const auto& [name, value] : environment) {
-      if (value.empty()) unsetenv(name.c_str());
-      else setenv(name.c_str(), value.c_str(), 1);
+      if (value.empty())
+        unsetenv(name.c_str());
+      else
+        setenv(name.c_str(), value.c_str(), 1);
     }
     int null = open("/dev/null", O_RDWR);
     dup2(null, 0);
@@ -57,9 +61,14 @@ std::string Spawned::readLine(std::chrono::milliseconds limit) {
 void killProcess(pid_t pid) {
   if (pid <= 0) return;
   kill(pid, SIGKILL);
-  // Reap it when it is our child; otherwise wait until it is gone.
+  // Reap it when it is our child; otherwise wait until it is gone or a zombie of another parent.
   for (int i = 0; i < 200; ++i) {
     if (waitpid(pid, nullptr, WNOHANG) == pid || kill(pid, 0) != 0) return;
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    auto close = line.rfind(')');
+    if (close != std::string::npos && line.compare(close, 3, ") Z") == 0) return;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 }

@@ -78,7 +78,8 @@ TEST(FormatCharacters, OnlyCfIsRemoved) {
 
 TEST(Distance, BoundedTestAgreesWithTheWholeDistance) {
   // Small alphabets make near misses frequent; "é" and "e\u0301" are one character.
-  const std::vector<std::string> alphabet{"a", "b", "c", " ", "\u00e9", "e\u0301", "\U0001F1E7\U0001F1F7"};
+  const std::vector<std::string> alphabet{
+      "a", "b", "c", " ", "\u00e9", "e\u0301", "\U0001F1E7\U0001F1F7"};
   std::uint32_t seed = 12345;
   auto next = [&] {
     seed = seed * 1103515245u + 12345u;
@@ -94,7 +95,8 @@ TEST(Distance, BoundedTestAgreesWithTheWholeDistance) {
     const std::string b = word();
     const std::size_t d = AppCatalog::distance(a, b);
     for (std::size_t limit = 0; limit <= 3; ++limit) {
-      ASSERT_EQ(earshot::withinEditDistance(a, b, limit), d <= limit) << a << " / " << b << " limit " << limit;
+      ASSERT_EQ(earshot::withinEditDistance(a, b, limit), d <= limit)
+          << a << " / " << b << " limit " << limit;
     }
   }
 }

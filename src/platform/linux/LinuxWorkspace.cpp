@@ -71,7 +71,9 @@ void launchDesktopFile(const std::string& path,
       g_desktop_app_info_new_from_filename(path.c_str()));
   if (!info) {
     done(std::make_exception_ptr(
-        PlatformError(workspaceDomain, 2, "The desktop entry " + path + " cannot be launched: it is invalid or its program is missing.")));
+        PlatformError(workspaceDomain, 2,
+                      "The desktop entry " + path +
+                          " cannot be launched: it is invalid or its program is missing.")));
     return;
   }
   std::unique_ptr<GAppLaunchContext, ObjectUnref> context(g_app_launch_context_new());
