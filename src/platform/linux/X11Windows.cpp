@@ -19,6 +19,12 @@ int ignoreError(Display*, XErrorEvent*) {
   return 0;
 }
 
+// A lost server must neither print nor end the process: its windows are then simply unknown.
+int ignoreLostServer(Display*) {
+  return 0;
+}
+void keepGoing(Display*, void*) {}
+
 std::vector<unsigned long> cardinals(Display* x, Window window, const char* name, Atom type) {
   std::vector<unsigned long> values;
   Atom property = XInternAtom(x, name, False);
@@ -44,9 +50,13 @@ std::vector<unsigned long> cardinals(Display* x, Window window, const char* name
 
 std::unique_ptr<X11Windows> X11Windows::open() {
   static std::once_flag once;
-  std::call_once(once, [] { XSetErrorHandler(ignoreError); });
+  std::call_once(once, [] {
+    XSetErrorHandler(ignoreError);
+    XSetIOErrorHandler(ignoreLostServer);
+  });
   Display* x = XOpenDisplay(nullptr);
   if (!x) return nullptr;
+  XSetIOErrorExitHandler(x, keepGoing, nullptr);
   return std::unique_ptr<X11Windows>(new X11Windows(x));
 }
 
