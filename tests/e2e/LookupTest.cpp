@@ -170,6 +170,9 @@ TEST(LookupCommand, FindAnswersInBothLanguages) {
              0);
   expectOnly(machine.run({"--find", "pixelmater pro"}),
              app("Pixelmator Pro", apps + "/Pixelmator Pro.app"), 0);
+  expectOnly(machine.run({"--find", "correio", "--exact", "--language", "en"}),
+             app("Mail", apps + "/Mail.app"), 0);
+  expectOnly(machine.run({"--exact", "--find", "Notas"}), app("Notas", apps + "/Notes.app"), 0);
 }
 
 TEST(LookupCommand, NotFoundExactAndLeftOut) {
