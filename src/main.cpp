@@ -1,11 +1,16 @@
 // Wires the Linux services to the command-line front end.
 #include "async/MainLoop.hpp"
 #include "cli/Entry.hpp"
+#include "cli/Survey.hpp"
 #include "platform/linux/Process.hpp"
+#include "platform/linux/X11HotKeys.hpp"
 
 int main(int argc, char** argv) {
   earshot::linux_platform::prepareProcess();
   earshot::MainLoop loop;
+  // One X connection for the whole process; it connects on first use.
+  earshot::linux_platform::X11HotKeys hotKeys(loop);
   earshot::Modes modes;
+  modes.survey = [&hotKeys] { return earshot::runSurvey(hotKeys); };
   return earshot::runEntry(earshot::Arguments(argc, argv), modes);
 }
