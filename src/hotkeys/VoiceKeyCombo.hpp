@@ -1,5 +1,6 @@
 #pragma once
 
+#include <compare>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -31,6 +32,8 @@ struct VoiceKeyCombo {
   std::string label() const;
 
   friend bool operator==(const VoiceKeyCombo&, const VoiceKeyCombo&) = default;
+  // An order for sets and maps of chords.
+  friend auto operator<=>(const VoiceKeyCombo&, const VoiceKeyCombo&) = default;
 };
 
 inline constexpr VoiceKeyCombo VoiceKeyCombo::optionSpace{VoiceKeyCombo::space,
