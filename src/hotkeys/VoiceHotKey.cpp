@@ -7,7 +7,7 @@ namespace {
 std::uint32_t nextID = 1;
 }  // namespace
 
-VoiceHotKey::Failure::Failure(Case c, HotKeyService::Status status)
+VoiceHotKey::Failure::Failure(Case c, HotKeyService::StatusCode status)
     : case_(c),
       status_(status),
       text_(c == Case::taken ? "taken" : "failed(" + std::to_string(status) + ")") {}

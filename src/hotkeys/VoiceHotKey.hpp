@@ -22,12 +22,14 @@ class VoiceHotKey : public std::enable_shared_from_this<VoiceHotKey> {
   class Failure : public std::exception {
    public:
     enum class Case { failed, taken };
-    static Failure failed(HotKeyService::Status status) { return Failure(Case::failed, status); }
+    static Failure failed(HotKeyService::StatusCode status) {
+      return Failure(Case::failed, status);
+    }
     static Failure taken() { return Failure(Case::taken, 0); }
 
     Case kind() const { return case_; }
     // The platform's status of `failed`; zero for `taken`.
-    HotKeyService::Status status() const { return status_; }
+    HotKeyService::StatusCode status() const { return status_; }
     // "taken", or "failed(<status>)".
     const char* what() const noexcept override { return text_.c_str(); }
 
@@ -36,9 +38,9 @@ class VoiceHotKey : public std::enable_shared_from_this<VoiceHotKey> {
     }
 
    private:
-    Failure(Case c, HotKeyService::Status status);
+    Failure(Case c, HotKeyService::StatusCode status);
     Case case_;
-    HotKeyService::Status status_;
+    HotKeyService::StatusCode status_;
     std::string text_;
   };
 

@@ -12,12 +12,13 @@ namespace earshot {
 // Everything is called on the main thread, and events are delivered there.
 class HotKeyService {
  public:
-  using Status = std::int32_t;
+  // Xlib defines a macro named Status, hence the longer name.
+  using StatusCode = std::int32_t;
   // A registration's handle. Zero is never a handle.
   using Handle = std::uint64_t;
 
   // The status of a chord that is registered already, by anyone, this process included.
-  static constexpr Status alreadyRegistered = -9878;
+  static constexpr StatusCode alreadyRegistered = -9878;
 
   // What a registration is known by: the owner's signature and its number.
   struct Identifier {
@@ -27,7 +28,7 @@ class HotKeyService {
   };
 
   struct Registration {
-    Status status = 0;
+    StatusCode status = 0;
     std::optional<Handle> handle;
   };
 
@@ -37,7 +38,7 @@ class HotKeyService {
   virtual ~HotKeyService() = default;
 
   // Connects the one sink of the process. Zero on success; then installed() holds.
-  virtual Status install(Sink sink) = 0;
+  virtual StatusCode install(Sink sink) = 0;
   virtual bool installed() const = 0;
 
   // Registers `combo` exclusively under `identifier`. On success the status is zero and a handle

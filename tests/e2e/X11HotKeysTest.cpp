@@ -12,7 +12,6 @@
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
-#undef Status
 
 using earshot::HotKeyService;
 using earshot::MainLoop;

@@ -2,7 +2,7 @@
 
 namespace earshot::testing {
 
-HotKeyService::Status FakeHotKeyService::install(Sink sink) {
+HotKeyService::StatusCode FakeHotKeyService::install(Sink sink) {
   ++installs;
   if (installStatus == 0) sink_ = std::move(sink);
   return installStatus;

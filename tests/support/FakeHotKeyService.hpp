@@ -13,17 +13,17 @@ namespace earshot::testing {
 class FakeHotKeyService : public HotKeyService {
  public:
   // Scripting.
-  Status installStatus = 0;                  // what install() answers
-  std::map<VoiceKeyCombo, Status> refusals;  // chords refused with a status
-  std::set<VoiceKeyCombo> withoutHandle;     // chords accepted without a handle
-  std::set<std::uint32_t> keysDown;          // virtual key codes that are down
+  StatusCode installStatus = 0;                  // what install() answers
+  std::map<VoiceKeyCombo, StatusCode> refusals;  // chords refused with a status
+  std::set<VoiceKeyCombo> withoutHandle;         // chords accepted without a handle
+  std::set<std::uint32_t> keysDown;              // virtual key codes that are down
 
   // What happened.
   int installs = 0;
   int adds = 0;
   int removes = 0;
 
-  Status install(Sink sink) override;
+  StatusCode install(Sink sink) override;
   bool installed() const override { return static_cast<bool>(sink_); }
   Registration add(VoiceKeyCombo combo, Identifier identifier) override;
   void remove(Handle handle) override;

@@ -6,11 +6,10 @@
 
 #include "platform/linux/X11Errors.hpp"
 
-// Xlib's macros (Status, None, True, ...) come last, and Status goes, so that our own names stay.
+// Last: Xlib defines macros such as None, True and Status.
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
-#undef Status
 
 namespace earshot::linux_platform {
 
@@ -226,7 +225,7 @@ void X11HotKeys::lose() {
   loop_.unwatch(connection_->fd);
 }
 
-HotKeyService::Status X11HotKeys::install(Sink sink) {
+HotKeyService::StatusCode X11HotKeys::install(Sink sink) {
   const bool wasLost = connection_ && connection_->lost;
   if (!connect()) return wasLost ? connectionLost : noDisplay;
   sink_ = std::move(sink);

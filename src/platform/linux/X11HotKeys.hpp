@@ -22,9 +22,9 @@ std::vector<std::uint32_t> knownKeyCodes();
 class X11HotKeys final : public HotKeyService {
  public:
   // Statuses of our own; other failures carry the X error code (such as BadValue).
-  static constexpr Status noDisplay = -1;       // no display reachable
-  static constexpr Status unknownKey = -2;      // the key has no X key code here
-  static constexpr Status connectionLost = -3;  // the X server went away
+  static constexpr StatusCode noDisplay = -1;       // no display reachable
+  static constexpr StatusCode unknownKey = -2;      // the key has no X key code here
+  static constexpr StatusCode connectionLost = -3;  // the X server went away
 
   // `display` names the X display; empty means $DISPLAY. Nothing connects before install().
   explicit X11HotKeys(MainLoop& loop, std::string display = {});
@@ -32,7 +32,7 @@ class X11HotKeys final : public HotKeyService {
   X11HotKeys(const X11HotKeys&) = delete;
   X11HotKeys& operator=(const X11HotKeys&) = delete;
 
-  Status install(Sink sink) override;
+  StatusCode install(Sink sink) override;
   bool installed() const override;
   Registration add(VoiceKeyCombo combo, Identifier identifier) override;
   void remove(Handle handle) override;
