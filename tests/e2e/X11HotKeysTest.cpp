@@ -86,6 +86,15 @@ class X11 : public ::testing::Test {
     return child;
   }
 
+  // Makes the server repeat a held key soon and fast, so that a short hold repeats many times.
+  void repeatSoon() {
+    Display* display = XOpenDisplay(server.display().c_str());
+    ASSERT_NE(display, nullptr);
+    ASSERT_TRUE(XkbSetAutoRepeatRate(display, XkbUseCoreKbd, 50, 10));
+    XSync(display, False);
+    XCloseDisplay(display);
+  }
+
   XServer server;
   MainLoop loop;
   X11HotKeys service{loop, server.display()};
@@ -117,12 +126,7 @@ TEST_F(X11, OnePressAndOneReleaseWhicheverKeyComesUpFirst) {
 }
 
 TEST_F(X11, HoldingTheChordRepeatsPressesButNeverReleases) {
-  // Make the server repeat soon and fast, so that a short hold repeats many times.
-  Display* display = XOpenDisplay(server.display().c_str());
-  ASSERT_NE(display, nullptr);
-  ASSERT_TRUE(XkbSetAutoRepeatRate(display, XkbUseCoreKbd, 50, 10));
-  XSync(display, False);
-  XCloseDisplay(display);
+  repeatSoon();
 
   int downs = 0, ups = 0;
   auto key = counted(downs, ups);
@@ -134,11 +138,7 @@ TEST_F(X11, HoldingTheChordRepeatsPressesButNeverReleases) {
 }
 
 TEST_F(X11, RawRepeatsAreSeparatePressesWithOneRelease) {
-  Display* display = XOpenDisplay(server.display().c_str());
-  ASSERT_NE(display, nullptr);
-  ASSERT_TRUE(XkbSetAutoRepeatRate(display, XkbUseCoreKbd, 50, 10));
-  XSync(display, False);
-  XCloseDisplay(display);
+  repeatSoon();
 
   installRecorder();
   add(VoiceKeyCombo::optionSpace, 1);
