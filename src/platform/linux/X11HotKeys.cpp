@@ -226,8 +226,7 @@ void X11HotKeys::lose() {
 }
 
 HotKeyService::StatusCode X11HotKeys::install(Sink sink) {
-  const bool wasLost = connection_ && connection_->lost;
-  if (!connect()) return wasLost ? connectionLost : noDisplay;
+  if (!connect()) return noDisplay;
   sink_ = std::move(sink);
   return 0;
 }

@@ -26,7 +26,9 @@ class X11HotKeys final : public HotKeyService {
   static constexpr StatusCode unknownKey = -2;      // the key has no X key code here
   static constexpr StatusCode connectionLost = -3;  // the X server went away
 
-  // `display` names the X display; empty means $DISPLAY. Nothing connects before install().
+  // `display` names the X display; empty means $DISPLAY. Nothing connects before the first
+  // install() or key-state query. When the server goes away, installed() turns false and the next
+  // install() connects afresh; the old connection's registrations are gone with it.
   explicit X11HotKeys(MainLoop& loop, std::string display = {});
   ~X11HotKeys() override;
   X11HotKeys(const X11HotKeys&) = delete;
