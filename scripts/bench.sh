@@ -26,3 +26,12 @@ echo "   against cat of the same files (goal: ratio at most 1.5)"
   awk -F, '$1 == "find" { find = $2 } $1 == "cat" { cat = $2 }
     END { printf "find %.1f ms, cat %.1f ms, ratio %.2f\n", find * 1000, cat * 1000, find / cat }' "$machine/times.csv"
 )
+
+echo
+echo "== hot keys: a key event at the X server to the press callback on the main thread"
+# Starts its own Xvfb.
+if command -v Xvfb >/dev/null; then
+  "$build/bench/bench_hotkey_latency" 1000 || echo "hot-key latency: failed"
+else
+  echo "hot-key latency: skipped (no Xvfb)"
+fi

@@ -7,7 +7,26 @@ show() {
   "$bin" "$@" </dev/null
   printf '  (exit status %d)\n\n' $?
 }
+
+# The survey needs a display: without one, a private Xvfb stands in for the session.
+xvfb_pid=""
+stop_xvfb() { [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null; }
+trap stop_xvfb EXIT
+if [ -z "${DISPLAY:-}" ] && command -v Xvfb >/dev/null; then
+  fifo=$(mktemp -u) && mkfifo "$fifo" && {
+    Xvfb -displayfd 3 -nolisten tcp -screen 0 640x480x24 3>"$fifo" >/dev/null 2>&1 &
+    xvfb_pid=$!
+    number=$(timeout 10 head -n1 "$fifo")
+    rm -f "$fifo"
+    if [ -n "$number" ]; then
+      export DISPLAY=":$number"
+      printf '(a private Xvfb on %s stands in for the desktop)\n\n' "$DISPLAY"
+    fi
+  }
+fi
+
 show --find
 show --keys --language en
+show --keys
 # Looks up an application on this machine (answers "not-found" when none matches).
 show --find terminal --language en

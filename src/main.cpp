@@ -2,12 +2,16 @@
 #include "async/MainLoop.hpp"
 #include "catalog/Lookup.hpp"
 #include "cli/Entry.hpp"
+#include "cli/Survey.hpp"
 #include "platform/linux/LinuxWorkspace.hpp"
 #include "platform/linux/Process.hpp"
+#include "platform/linux/X11HotKeys.hpp"
 
 int main(int argc, char** argv) {
   earshot::linux_platform::prepareProcess();
   earshot::MainLoop loop;
+  // One X connection for the whole process; it connects on first use.
+  earshot::linux_platform::X11HotKeys hotKeys(loop);
   earshot::Modes modes;
   modes.lookup = [&loop](const std::string& text, bool exact, bool launch) {
     earshot::linux_platform::LinuxWorkspace workspace;
@@ -16,5 +20,6 @@ int main(int argc, char** argv) {
     loop.run();
     return 1;
   };
+  modes.survey = [&hotKeys] { return earshot::runSurvey(hotKeys); };
   return earshot::runEntry(earshot::Arguments(argc, argv), modes);
 }

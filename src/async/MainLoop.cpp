@@ -21,21 +21,26 @@ Duration seconds(double value) {
 
 struct MainLoop::Watch {
   Watch(asio::io_context& io, int fd, std::function<void()> ready)
-      : descriptor(io, fd), ready(std::move(ready)) {}
-  ~Watch() {
+      : descriptor(io, fd), ready(std::move(ready)), fd(fd) {}
+  ~Watch() { stop(); }
+  void stop() {
+    if (stopped) return;
+    stopped = true;
     asio::error_code ignored;
     descriptor.cancel(ignored);
     descriptor.release();
   }
   void wait() {
     descriptor.async_wait(asio::posix::stream_descriptor::wait_read, [this](asio::error_code ec) {
-      if (ec) return;
+      if (ec || stopped) return;
       ready();
-      wait();
+      if (!stopped) wait();
     });
   }
   asio::posix::stream_descriptor descriptor;
   std::function<void()> ready;
+  int fd;
+  bool stopped = false;
 };
 
 MainLoop::MainLoop(Time time)
@@ -150,6 +155,12 @@ void MainLoop::arm() {
 void MainLoop::watchReadable(int fd, std::function<void()> ready) {
   watches_.push_back(std::make_unique<Watch>(io_, fd, std::move(ready)));
   watches_.back()->wait();
+}
+
+void MainLoop::unwatch(int fd) {
+  // A stopped watch stays allocated: its own callback may be the caller.
+  for (auto& watch : watches_)
+    if (watch->fd == fd) watch->stop();
 }
 
 void MainLoop::run() {

@@ -76,6 +76,8 @@ class MainLoop {
 
   // Calls `ready` on the loop thread whenever `fd` is readable. The descriptor stays the caller's.
   void watchReadable(int fd, std::function<void()> ready);
+  // Stops calling back for `fd` before its owner closes it. Safe from inside the callback.
+  void unwatch(int fd);
 
   // Serves the loop until stop(). The calling thread becomes the loop thread.
   void run();

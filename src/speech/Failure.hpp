@@ -33,6 +33,7 @@ class SpeechFailure : public std::exception {
   // The case name, such as "notRunning".
   const char* what() const noexcept override;
 
+  // Written out: a defaulted one would compare the std::exception bases, which clang refuses.
   friend bool operator==(const SpeechFailure& a, const SpeechFailure& b) {
     return a.case_ == b.case_ && a.identifier_ == b.identifier_;
   }

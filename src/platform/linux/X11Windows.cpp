@@ -6,6 +6,8 @@
 
 #include <mutex>
 
+#include "platform/linux/X11Errors.hpp"
+
 namespace earshot::linux_platform {
 
 namespace {
@@ -14,15 +16,7 @@ Display* display(void* handle) {
   return static_cast<Display*>(handle);
 }
 
-// A window that vanished between two requests gives BadWindow: that only means "not there".
-int ignoreError(Display*, XErrorEvent*) {
-  return 0;
-}
-
 // A lost server must neither print nor end the process: its windows are then simply unknown.
-int ignoreLostServer(Display*) {
-  return 0;
-}
 void keepGoing(Display*, void*) {}
 
 std::vector<unsigned long> cardinals(Display* x, Window window, const char* name, Atom type) {
@@ -49,12 +43,9 @@ std::vector<unsigned long> cardinals(Display* x, Window window, const char* name
 }  // namespace
 
 std::unique_ptr<X11Windows> X11Windows::open() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    XSetErrorHandler(ignoreError);
-    XSetIOErrorHandler(ignoreLostServer);
-  });
-  Display* x = XOpenDisplay(nullptr);
+  // The process-wide handlers drop errors such as BadWindow from a window that vanished between two
+  // requests: that only means "not there".
+  Display* x = openDisplayQuietly(nullptr);
   if (!x) return nullptr;
   XSetIOErrorExitHandler(x, keepGoing, nullptr);
   return std::unique_ptr<X11Windows>(new X11Windows(x));

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "hotkeys/VoiceKeyCombo.hpp"
+#include "platform/HotKeyService.hpp"
+
+namespace earshot {
+
+// One system-wide hot key of this process: holds at most one registered chord and calls onDown
+// when it goes down and onUp when it comes up, on the main thread. Everything here runs on the main
+// thread.
+class VoiceHotKey : public std::enable_shared_from_this<VoiceHotKey> {
+ public:
+  // Why a chord could not be registered.
+  class Failure : public std::exception {
+   public:
+    enum class Case { failed, taken };
+    static Failure failed(HotKeyService::StatusCode status) {
+      return Failure(Case::failed, status);
+    }
+    static Failure taken() { return Failure(Case::taken, 0); }
+
+    Case kind() const { return case_; }
+    // The platform's status of `failed`; zero for `taken`.
+    HotKeyService::StatusCode status() const { return status_; }
+    // "taken", or "failed(<status>)".
+    const char* what() const noexcept override { return text_.c_str(); }
+
+    friend bool operator==(const Failure& a, const Failure& b) {
+      return a.case_ == b.case_ && a.status_ == b.status_;
+    }
+
+   private:
+    Failure(Case c, HotKeyService::StatusCode status);
+    Case case_;
+    HotKeyService::StatusCode status_;
+    std::string text_;
+  };
+
+  // The code that marks this process's registrations: "VKEY" folded into one number.
+  static constexpr std::uint32_t signature = ('V' << 24) | ('K' << 16) | ('E' << 8) | 'Y';
+
+  // A new, unregistered hot key on `service`, which must outlive every hot key made on it.
+  static std::shared_ptr<VoiceHotKey> make(HotKeyService& service);
+
+  VoiceHotKey(const VoiceHotKey&) = delete;
+  VoiceHotKey& operator=(const VoiceHotKey&) = delete;
+
+  // Read at delivery time; may register and unregister hot keys, this one included.
+  std::function<void()> onDown;
+  std::function<void()> onUp;
+
+  // Makes `combo` this key's chord, dropping the one it holds first. Throws Failure; on failure
+  // the key is left unregistered.
+  void registerCombo(VoiceKeyCombo combo);
+  // Drops the registration, if any, and clears isDown. Never fails.
+  void unregister();
+  // Takes the key for up without touching the registration: a late release is then ignored and
+  // the next press is delivered.
+  void forget() { isDown_ = false; }
+
+  const std::optional<VoiceKeyCombo>& combo() const { return combo_; }
+  std::uint32_t id() const { return id_; }
+  bool isDown() const { return isDown_; }
+
+  // How many hot keys hold a registration right now, in the whole process.
+  static std::size_t registeredCount() { return registry().size(); }
+
+ private:
+  explicit VoiceHotKey(HotKeyService& service);
+
+  // The one sink of the process: finds the hot key an event belongs to.
+  static void deliver(HotKeyService::Identifier identifier, bool pressed);
+  // Every hot key that holds a registration, under its id. The map keeps them alive.
+  static std::map<std::uint32_t, std::shared_ptr<VoiceHotKey>>& registry();
+
+  HotKeyService& service_;
+  std::optional<VoiceKeyCombo> combo_;
+  std::optional<HotKeyService::Handle> reference_;
+  const std::uint32_t id_;
+  bool isDown_ = false;
+};
+
+}  // namespace earshot

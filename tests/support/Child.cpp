@@ -1,0 +1,78 @@
+#include "support/Child.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+extern char** environ;
+
+namespace earshot::testing {
+
+Child::Child(const std::string& program, const std::vector<std::string>& arguments,
+             const std::map<std::string, std::string>& environment) {
+  int in[2], out[2];
+  if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC)) std::abort();
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e) {
+    std::string entry(*e);
+    if (!environment.count(entry.substr(0, entry.find('=')))) env.push_back(entry);
+  }
+  for (const auto& [name, value] : environment)
+    if (!value.empty()) env.push_back(name + "=" + value);
+
+  pid_ = fork();
+  if (pid_ == 0) {
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    execve(program.c_str(), argv.data(), envp.data());
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  input_ = in[1];
+  output_ = out[0];
+}
+
+Child::~Child() {
+  if (input_ >= 0) close(input_);
+  if (output_ >= 0) close(output_);
+  if (pid_ <= 0) return;
+  int status;
+  for (int i = 0; i < 200; ++i) {
+    if (waitpid(pid_, &status, WNOHANG) == pid_) return;
+    usleep(10000);
+  }
+  kill(pid_, SIGKILL);
+  waitpid(pid_, &status, 0);
+}
+
+std::string Child::readLine(std::chrono::milliseconds timeout) {
+  const auto end = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    if (auto newline = buffer_.find('\n'); newline != std::string::npos) {
+      std::string line = buffer_.substr(0, newline);
+      buffer_.erase(0, newline + 1);
+      return line;
+    }
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        end - std::chrono::steady_clock::now());
+    pollfd wait{output_, POLLIN, 0};
+    if (left.count() <= 0 || poll(&wait, 1, static_cast<int>(left.count())) <= 0) return {};
+    char chunk[256];
+    ssize_t n = read(output_, chunk, sizeof chunk);
+    if (n <= 0) return {};
+    buffer_.append(chunk, static_cast<size_t>(n));
+  }
+}
+
+}  // namespace earshot::testing

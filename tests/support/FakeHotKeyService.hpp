@@ -1,0 +1,49 @@
+#pragma once
+
+#include <map>
+#include <set>
+#include <utility>
+
+#include "platform/HotKeyService.hpp"
+
+namespace earshot::testing {
+
+// A scripted hot-key service: registrations succeed unless a chord was scripted otherwise, chords
+// are exclusive as on the real platform, and the test sends the presses and releases.
+class FakeHotKeyService : public HotKeyService {
+ public:
+  // Scripting.
+  StatusCode installStatus = 0;                  // what install() answers
+  std::map<VoiceKeyCombo, StatusCode> refusals;  // chords refused with a status
+  std::set<VoiceKeyCombo> withoutHandle;         // chords accepted without a handle
+  std::set<std::uint32_t> keysDown;              // virtual key codes that are down
+
+  // What happened.
+  int installs = 0;
+  int adds = 0;
+  int removes = 0;
+
+  StatusCode install(Sink sink) override;
+  bool installed() const override { return static_cast<bool>(sink_); }
+  Registration add(VoiceKeyCombo combo, Identifier identifier) override;
+  void remove(Handle handle) override;
+  bool isKeyDown(std::uint32_t keyCode) override { return keysDown.count(keyCode) > 0; }
+
+  // The chords registered now.
+  std::set<VoiceKeyCombo> registered() const;
+
+  // Delivers an event to whoever holds `combo`; false when nobody does.
+  bool press(VoiceKeyCombo combo) { return send(combo, true); }
+  bool release(VoiceKeyCombo combo) { return send(combo, false); }
+  // Delivers an event with any identifier, registered or not.
+  void deliver(Identifier identifier, bool pressed);
+
+ private:
+  bool send(VoiceKeyCombo combo, bool pressed);
+
+  Sink sink_;
+  std::map<Handle, std::pair<VoiceKeyCombo, Identifier>> registrations_;
+  Handle nextHandle_ = 1;
+};
+
+}  // namespace earshot::testing
