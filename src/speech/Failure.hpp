@@ -9,7 +9,14 @@ namespace earshot {
 // localeUnsupported the identifiers, are equal.
 class SpeechFailure : public std::exception {
  public:
-  enum class Case { localeUnsupported, microphoneDenied, noMicrophone, notRunning, superseded, letGo };
+  enum class Case {
+    localeUnsupported,
+    microphoneDenied,
+    noMicrophone,
+    notRunning,
+    superseded,
+    letGo
+  };
 
   static SpeechFailure localeUnsupported(std::string identifier) {
     return SpeechFailure(Case::localeUnsupported, std::move(identifier));
@@ -26,7 +33,10 @@ class SpeechFailure : public std::exception {
   // The case name, such as "notRunning".
   const char* what() const noexcept override;
 
-  friend bool operator==(const SpeechFailure&, const SpeechFailure&) = default;
+  // Spelled out: a defaulted one would be deleted, as std::exception has no equality.
+  friend bool operator==(const SpeechFailure& a, const SpeechFailure& b) {
+    return a.case_ == b.case_ && a.identifier_ == b.identifier_;
+  }
 
  private:
   explicit SpeechFailure(Case c, std::string identifier = {})

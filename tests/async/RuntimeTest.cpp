@@ -17,14 +17,18 @@ Co<int> answerAfter(Duration span, int value) {
   co_return value;
 }
 
-Co<int> addOne(Activity<int> other) { co_return co_await other + 1; }
+Co<int> addOne(Activity<int> other) {
+  co_return co_await other + 1;
+}
 
 Co<void> fail() {
   co_await sleep(1s);
   throw std::runtime_error("boom");
 }
 
-Co<bool> sleepFor(Duration span) { co_return co_await sleep(span); }
+Co<bool> sleepFor(Duration span) {
+  co_return co_await sleep(span);
+}
 
 }  // namespace
 

@@ -17,7 +17,8 @@ void expectUsage(const RunResult& result, const std::string& detail) {
   ASSERT_EQ(result.status, 2) << result.out;
   auto events = result.events();
   ASSERT_EQ(events.size(), 1u) << result.out;
-  EXPECT_EQ(events[0], (nlohmann::json{{"event", "error"}, {"reason", "usage"}, {"detail", detail}}));
+  EXPECT_EQ(events[0],
+            (nlohmann::json{{"event", "error"}, {"reason", "usage"}, {"detail", detail}}));
   EXPECT_EQ(result.err, "");
 }
 
