@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Runs every benchmark and prints its figures. Entries are independent of each other.
+set -u
+build=${BUILD:-build}
+cd "$(dirname "$0")/.."
+
+# --- Capture path: one 2048-frame buffer of 48 kHz stereo folded, metered and converted to 16 kHz.
+capture_path() {
+  echo "== capture path (goal: at least 500 times faster than real time)"
+  local json
+  json=$("$build/bench/bench_capture" --benchmark_format=json 2>/dev/null) || { echo "bench_capture failed"; return; }
+  printf '%s\n' "$json" | awk -F': *' '
+    /"cpu_time"/ { gsub(/,/, "", $2); ns = $2 }
+    /"realtime"/ { gsub(/,/, "", $2); rate = $2 }
+    END { printf "per buffer: %.1f us of CPU for 42.7 ms of audio = %.0fx real time\n\n", ns / 1000, rate }'
+
+}
+
+# --- File transcription against PocketSphinx's own continuous decoder on the same recordings:
+# whole-process time (best of three rounds over all recordings) and word error rates.
+file_transcription() {
+  echo "== --file vs pocketsphinx_continuous -infile (goals: time ratio <= 1.2, WER no worse than +2 points)"
+  local data=/usr/share/pocketsphinx/test/data/librivox
+  local ids=() refs=()
+  while read -r line; do
+    ids+=("$(sed -n 's/.*(\(.*\))$/\1/p' <<<"$line")")
+    refs+=("$(sed -e 's/([^)]*)$//' -e 's/<\/\?s>//g' <<<"$line")")
+  done <"$data/transcription"
+
+  ours() { "$build/earshot" --file "$1" --language en </dev/null | sed -n 's/.*"text":"\([^"]*\)".*/\1/p'; }
+  theirs() { pocketsphinx_continuous -infile "$1" -logfn /dev/null 2>/dev/null | tr '\n' ' '; }
+
+  local tool best total start end
+  calc() { awk "BEGIN { printf \"%.6f\", $1 }"; }
+  declare -A seconds
+  for tool in ours theirs; do
+    best=""
+    for round in 1 2 3; do
+      start=$(date +%s.%N)
+      for id in "${ids[@]}"; do "$tool" "$data/$id.wav" >/dev/null; done
+      end=$(date +%s.%N)
+      total=$(calc "$end - $start")
+      if [ -z "$best" ] || [ "$(calc "$total < $best")" != 0.000000 ]; then best=$total; fi
+    done
+    seconds[$tool]=$best
+  done
+
+  local errors_ours=0 errors_theirs=0 words=0 i e n
+  for i in "${!ids[@]}"; do
+    read -r e n < <("$build/bench/bench_word_errors" "${refs[$i]}" "$(ours "$data/${ids[$i]}.wav")")
+    errors_ours=$((errors_ours + e)); words=$((words + n))
+    read -r e n < <("$build/bench/bench_word_errors" "${refs[$i]}" "$(theirs "$data/${ids[$i]}.wav")")
+    errors_theirs=$((errors_theirs + e))
+  done
+  printf 'recordings: %d (%d words)\n' "${#ids[@]}" "$words"
+  printf 'earshot --file:          %.2f s\n' "${seconds[ours]}"
+  printf 'pocketsphinx_continuous: %.2f s\n' "${seconds[theirs]}"
+  printf 'time ratio: %.2f\n' "$(calc "${seconds[ours]} / ${seconds[theirs]}")"
+  printf 'word error rate: earshot %.1f%%, pocketsphinx_continuous %.1f%%\n\n' \
+    "$(calc "100 * $errors_ours / $words")" "$(calc "100 * $errors_theirs / $words")"
+}
+
+capture_path
+file_transcription
