@@ -9,19 +9,6 @@
 
 namespace earshot {
 
-namespace {
-
-Co<void> prepareThenSignal(Language language, std::shared_ptr<std::promise<void>> done) {
-  try {
-    co_await SpeechInput::prepare(language);
-    done->set_value();
-  } catch (...) {
-    done->set_exception(std::current_exception());
-  }
-}
-
-}  // namespace
-
 void startFileMode(const std::string& path, std::shared_ptr<Answer> answer, MainLoop& loop,
                    double limit) {
   const Language language = spoken.load();
@@ -29,8 +16,18 @@ void startFileMode(const std::string& path, std::shared_ptr<Answer> answer, Main
     try {
       auto prepared = std::make_shared<std::promise<void>>();
       auto ready = prepared->get_future();
-      loop.post(
-          [language, prepared, &loop] { spawn(prepareThenSignal(language, prepared), loop); });
+      // Preparation belongs to the main thread; this thread waits for its outcome.
+      loop.post([language, prepared, &loop] {
+        auto preparation = spawn(SpeechInput::prepare(language), loop);
+        preparation.onDone([preparation, prepared] {
+          try {
+            preparation.result();
+            prepared->set_value();
+          } catch (...) {
+            prepared->set_exception(std::current_exception());
+          }
+        });
+      });
       ready.get();
       const std::string text = SpeechInput::transcribeLikeMicrophone(path, language);
       answer->give("final", {{"text", text}}, 0);

@@ -40,7 +40,7 @@ constexpr std::uint32_t discreteInOrderTag = 147u << 16;
 class PcmBuffer {
  public:
   // The most samples one buffer may hold (all channels); larger requests are refused.
-  static constexpr std::uint64_t maxSamples = std::uint64_t{1} << 30;
+  static constexpr std::uint64_t maxSamples = std::uint64_t{1} << 28;
 
   // Absent when the request is too large to allocate.
   static std::shared_ptr<PcmBuffer> make(const AudioFormat& format, std::uint32_t frameCapacity);

@@ -25,7 +25,7 @@ std::shared_ptr<MicrophoneShaper> MicrophoneShaper::make(const AudioFormat& inpu
   return std::make_shared<MicrophoneShaper>(input, *mono, output, std::move(converter));
 }
 
-PcmBufferRef MicrophoneShaper::fold(const PcmBuffer& buffer) const {
+PcmBufferRef MicrophoneShaper::mono(const PcmBuffer& buffer) const {
   const auto data = buffer.floatChannelData();
   const std::uint32_t frames = buffer.frameLength();
   if (data.empty() || frames == 0) return nullptr;

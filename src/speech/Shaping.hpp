@@ -25,7 +25,7 @@ class MicrophoneShaper {
   AudioConverter& converter() { return *converter_; }
 
   // The plain average of the channels in a new one-channel buffer; absent for an empty buffer.
-  PcmBufferRef fold(const PcmBuffer& buffer) const;
+  PcmBufferRef mono(const PcmBuffer& buffer) const;
   // `SpeechInput::convert` through this shaper's converter.
   PcmBufferRef convert(const PcmBuffer& mono);
 

@@ -118,7 +118,7 @@ SpeechInput::CaptureCallback SpeechInput::tap(std::shared_ptr<Shapers> shapers,
     if (!buffer) return;
     auto shaper = shapers->shaper(buffer->format());
     if (!shaper) return;
-    auto mono = shaper->fold(*buffer);
+    auto mono = shaper->mono(*buffer);
     if (!mono) return;
     level->consume(*mono);
     auto converted = convert(*mono, shaper->converter(), shaper->output());
@@ -244,7 +244,7 @@ std::string SpeechInput::transcribeLikeMicrophone(const std::string& path, Langu
   });
   try {
     for (const auto& buffer : buffers) {
-      auto mono = shaper->fold(*buffer);
+      auto mono = shaper->mono(*buffer);
       if (!mono) continue;
       auto converted = convert(*mono, shaper->converter(), shaper->output());
       if (!converted) continue;

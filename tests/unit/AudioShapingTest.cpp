@@ -46,7 +46,7 @@ TEST_F(Shaping, FoldsChannelsToTheirAverageInEitherLayout) {
   planar->setFrameLength(2);
   auto& p = planar->floatChannelData();
   p[0][0] = 1, p[1][0] = 3, p[0][1] = 0.5f, p[1][1] = -0.5f;
-  auto folded = shaper->fold(*planar);
+  auto folded = shaper->mono(*planar);
   ASSERT_TRUE(folded);
   EXPECT_EQ(folded->format(), format(48000, 1));
   EXPECT_EQ(folded->frameLength(), 2u);
@@ -57,14 +57,14 @@ TEST_F(Shaping, FoldsChannelsToTheirAverageInEitherLayout) {
   interleaved->setFrameLength(2);
   float* i = interleaved->floatChannelData()[0];
   i[0] = 1, i[1] = 3, i[2] = 0.5f, i[3] = -0.5f;
-  folded = shaper->fold(*interleaved);
+  folded = shaper->mono(*interleaved);
   ASSERT_TRUE(folded);
   EXPECT_EQ(folded->floatChannelData()[0][0], 2.0f);
   EXPECT_EQ(folded->floatChannelData()[0][1], 0.0f);
 
   // Three channels: multiplied by the reciprocal of three, as live capture does.
   auto three = filled(format(48000, 3), 4, 0.1f);
-  folded = shaper->fold(*three);
+  folded = shaper->mono(*three);
   EXPECT_EQ(folded->floatChannelData()[0][3], (1.0f / 3.0f) * (0.1f + 0.1f + 0.1f));
 }
 
@@ -74,11 +74,11 @@ TEST_F(Shaping, OneChannelFoldsToAnExactCopyAndEmptyBuffersToNothing) {
   buffer->setFrameLength(3);
   float* s = buffer->floatChannelData()[0];
   s[0] = 0.123456f, s[1] = -1e-7f, s[2] = 0.987654f;
-  auto folded = shaper->fold(*buffer);
+  auto folded = shaper->mono(*buffer);
   for (int k = 0; k < 3; ++k) EXPECT_EQ(folded->floatChannelData()[0][k], s[k]);
 
   buffer->setFrameLength(0);
-  EXPECT_FALSE(shaper->fold(*buffer));
+  EXPECT_FALSE(shaper->mono(*buffer));
 }
 
 TEST_F(Shaping, ShapersAreRefusedForUnusableFormats) {
