@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Runs every benchmark and prints its figures. Entries are independent of each other.
-set -u
-build=${BUILD:-build}
+# Runs every benchmark against the release build and prints its figures.
+set -uo pipefail
 cd "$(dirname "$0")/.."
+build=${BUILD:-build}
+
+echo "== emit: event lines per second (items_per_second), one and four threads"
+"$build/bench/bench_emit" --benchmark_min_time=1
+
 
 # --- Capture path: one 2048-frame buffer of 48 kHz stereo folded, metered and converted to 16 kHz.
 capture_path() {
@@ -62,3 +66,12 @@ file_transcription() {
 
 capture_path
 file_transcription
+=======
+# Runs every benchmark against the release build and prints its figures.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${BUILD:-build}
+
+echo "== emit: event lines per second (items_per_second), one and four threads"
+"$build/bench/bench_emit" --benchmark_min_time=1
+>>>>>>> main

@@ -212,15 +212,8 @@ class Completion {
       : state_(std::make_shared<detail::OutcomeState<T>>(loop)) {}
 
   template <class U = T>
-    requires(!std::is_void_v<U>)
-  bool resolve(U value) {
-    return state_->resolve(std::move(value));
-  }
-  bool resolve()
-    requires std::is_void_v<T>
-  {
-    return state_->resolve({});
-  }
+  requires(!std::is_void_v<U>) bool resolve(U value) { return state_->resolve(std::move(value)); }
+  bool resolve() requires std::is_void_v<T> { return state_->resolve({}); }
   bool fail(std::exception_ptr error) { return state_->fail(std::move(error)); }
   bool finished() const { return state_->finished(); }
 
@@ -273,7 +266,9 @@ namespace detail {
 struct Root {
   struct promise_type : PromiseBase {
     MainLoop* loop = nullptr;
-    Root get_return_object() { return Root{std::coroutine_handle<promise_type>::from_promise(*this)}; }
+    Root get_return_object() {
+      return Root{std::coroutine_handle<promise_type>::from_promise(*this)};
+    }
     std::suspend_always initial_suspend() noexcept { return {}; }
     auto final_suspend() noexcept {
       struct Release {
@@ -383,13 +378,19 @@ struct LoopQuery {
 
 // Suspends the current activity for `span` of loop time. Gives true when the whole span passed,
 // false at once when the activity is (or gets) cancelled.
-inline detail::SleepAwaiter sleep(Duration span) { return detail::SleepAwaiter{span}; }
+inline detail::SleepAwaiter sleep(Duration span) {
+  return detail::SleepAwaiter{span};
+}
 
 // Whether the current activity has been cancelled. Never suspends.
-inline detail::CancelledCheck cancelled() { return {}; }
+inline detail::CancelledCheck cancelled() {
+  return {};
+}
 
 // The loop the current activity is bound to. Never suspends.
-inline detail::LoopQuery currentLoop() { return {}; }
+inline detail::LoopQuery currentLoop() {
+  return {};
+}
 
 // Runs `work` on a new background thread; the activity completes with its value or error, and
 // its waiters resume on the loop thread.

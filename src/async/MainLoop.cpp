@@ -1,7 +1,7 @@
 #include "async/MainLoop.hpp"
 
-#include <asio/post.hpp>
 #include <asio/posix/stream_descriptor.hpp>
+#include <asio/post.hpp>
 #include <cmath>
 #include <limits>
 
@@ -14,7 +14,8 @@ std::atomic<MainLoop*> latest{nullptr};
 Duration seconds(double value) {
   if (!(value > 0)) return Duration{0};
   const double nanos = value * 1e9;
-  if (nanos >= static_cast<double>(std::numeric_limits<std::int64_t>::max())) return Duration::max();
+  if (nanos >= static_cast<double>(std::numeric_limits<std::int64_t>::max()))
+    return Duration::max();
   return Duration{static_cast<std::int64_t>(nanos)};
 }
 
@@ -38,7 +39,10 @@ struct MainLoop::Watch {
 };
 
 MainLoop::MainLoop(Time time)
-    : time_(time), work_(asio::make_work_guard(io_)), wake_(io_), thread_(std::this_thread::get_id()) {
+    : time_(time),
+      work_(asio::make_work_guard(io_)),
+      wake_(io_),
+      thread_(std::this_thread::get_id()) {
   latest = this;
 }
 
@@ -49,25 +53,36 @@ MainLoop::~MainLoop() {
     timers_.clear();
   }
   watches_.clear();
-  auto frames = std::move(frames_);
-  frames_.clear();
+  std::unordered_set<void*> frames;
+  {
+    std::lock_guard guard(framesLock_);
+    frames.swap(frames_);
+  }
   for (void* frame : frames) std::coroutine_handle<>::from_address(frame).destroy();
   MainLoop* self = this;
   latest.compare_exchange_strong(self, nullptr);
 }
 
-MainLoop& MainLoop::current() { return *latest.load(); }
+MainLoop& MainLoop::current() {
+  return *latest.load();
+}
 
 TimePoint MainLoop::now() const {
   if (time_ == Time::simulated) return TimePoint{Duration{simulatedNow_.load()}};
   return std::chrono::steady_clock::now();
 }
 
-void MainLoop::post(std::function<void()> work) { asio::post(io_, std::move(work)); }
+void MainLoop::post(std::function<void()> work) {
+  asio::post(io_, std::move(work));
+}
 
-bool MainLoop::onLoopThread() const { return thread_.load() == std::this_thread::get_id(); }
+bool MainLoop::onLoopThread() const {
+  return thread_.load() == std::this_thread::get_id();
+}
 
-void MainLoop::claimThread() { thread_ = std::this_thread::get_id(); }
+void MainLoop::claimThread() {
+  thread_ = std::this_thread::get_id();
+}
 
 Timer MainLoop::after(Duration delay, std::function<void()> fire) {
   return schedule(delay, Duration{0}, std::move(fire));
@@ -143,7 +158,9 @@ void MainLoop::run() {
   io_.run();
 }
 
-void MainLoop::stop() { io_.stop(); }
+void MainLoop::stop() {
+  io_.stop();
+}
 
 void MainLoop::runUntilIdle() {
   claimThread();
@@ -185,8 +202,14 @@ bool MainLoop::runUntil(const std::function<bool()>& done, Duration limit) {
   return true;
 }
 
-void MainLoop::adopt(std::coroutine_handle<> frame) { frames_.insert(frame.address()); }
+void MainLoop::adopt(std::coroutine_handle<> frame) {
+  std::lock_guard guard(framesLock_);
+  frames_.insert(frame.address());
+}
 
-void MainLoop::release(std::coroutine_handle<> frame) { frames_.erase(frame.address()); }
+void MainLoop::release(std::coroutine_handle<> frame) {
+  std::lock_guard guard(framesLock_);
+  frames_.erase(frame.address());
+}
 
 }  // namespace earshot

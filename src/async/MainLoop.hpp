@@ -85,8 +85,7 @@ class MainLoop {
   // order; or serve the loop in real time until `done` holds or `limit` passes.
   void runUntilIdle();
   void advance(Duration span);
-  bool runUntil(const std::function<bool()>& done,
-                Duration limit = std::chrono::seconds(10));
+  bool runUntil(const std::function<bool()>& done, Duration limit = std::chrono::seconds(10));
 
   // Root coroutine frames still suspended when the loop goes are destroyed with it.
   void adopt(std::coroutine_handle<> frame);
@@ -112,6 +111,7 @@ class MainLoop {
 
   struct Watch;
   std::vector<std::unique_ptr<Watch>> watches_;
+  std::mutex framesLock_;  // spawn may be called from any thread
   std::unordered_set<void*> frames_;
 };
 

@@ -56,6 +56,8 @@ void Answer::give(std::string_view name, const Payload& payload, int status) {
   exit_(status);
 }
 
-void Answer::terminate(int status) { ::_exit(status); }
+void Answer::terminate(int status) {
+  ::_exit(status);
+}
 
 }  // namespace earshot

@@ -23,7 +23,7 @@ int unavailable() {
 
 int runEntry(const Arguments& arguments, const Modes& modes) {
   spoken = arguments.argument("--language").value_or("pt") == "en" ? Language::english
-                                                                    : Language::portuguese;
+                                                                   : Language::portuguese;
   fillVoiceKeys();
 
   for (std::string_view option : valueOptions) {
@@ -39,7 +39,8 @@ int runEntry(const Arguments& arguments, const Modes& modes) {
                         : unavailable();
   }
   if (arguments.flag("--keys")) return modes.survey ? modes.survey() : unavailable();
-  if (auto path = arguments.argument("--file")) return modes.file ? modes.file(*path) : unavailable();
+  if (auto path = arguments.argument("--file"))
+    return modes.file ? modes.file(*path) : unavailable();
   if (arguments.flag("--dictate")) return modes.dictation ? modes.dictation() : unavailable();
   const std::string key = arguments.argument("--key").value_or("auto");
   return modes.listening ? modes.listening(key) : unavailable();

@@ -33,7 +33,6 @@ class SpeechFailure : public std::exception {
   // The case name, such as "notRunning".
   const char* what() const noexcept override;
 
-  // Spelled out: a defaulted one would be deleted, as std::exception has no equality.
   friend bool operator==(const SpeechFailure& a, const SpeechFailure& b) {
     return a.case_ == b.case_ && a.identifier_ == b.identifier_;
   }

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "support/Process.hpp"
 
@@ -38,4 +40,21 @@ TEST(Entry, UsageLineIsExactlyOneCompactLine) {
   EXPECT_EQ(result.out.back(), '\n');
   EXPECT_EQ(result.lines().size(), 1u);
   EXPECT_EQ(nlohmann::json::parse(result.lines()[0]).dump() + "\n", result.out);
+}
+
+TEST(Entry, ClosedOutputDoesNotKillTheProcess) {
+  int pipeFds[2];
+  ASSERT_EQ(pipe(pipeFds), 0);
+  close(pipeFds[0]);  // the host went away before we answer
+  pid_t child = fork();
+  if (child == 0) {
+    dup2(pipeFds[1], 1);
+    execl(EARSHOT_BINARY, EARSHOT_BINARY, "--find", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(pipeFds[1]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 2);
 }
