@@ -1,9 +1,8 @@
 // Arbitrary bytes as an audio file through decoding, microphone-like buffers and the shaping path.
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "platform/linux/LinuxAudio.hpp"
@@ -13,15 +12,10 @@ using namespace earshot;
 
 namespace {
 
-std::string& scratchPath() {
-  static std::string path = [] {
-    char name[] = "/tmp/earshot-fuzz-XXXXXX";
-    const int fd = ::mkstemp(name);
-    if (fd >= 0) ::close(fd);
-    std::atexit([] { ::unlink(scratchPath().c_str()); });
-    return std::string(name);
-  }();
-  return path;
+// An in-memory file, so that nothing is left on disk however the fuzzer ends.
+int scratch() {
+  static const int fd = ::memfd_create("earshot-fuzz", 0);
+  return fd;
 }
 
 }  // namespace
@@ -29,11 +23,10 @@ std::string& scratchPath() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static linux_platform::LinuxAudioToolkit audio;
   speechServices().audio = &audio;
-  const std::string& path = scratchPath();
-  if (FILE* out = std::fopen(path.c_str(), "wb")) {
-    std::fwrite(data, 1, size, out);
-    std::fclose(out);
-  }
+  const int fd = scratch();
+  if (fd < 0 || ::ftruncate(fd, 0) != 0) return 0;
+  if (size > 0 && ::pwrite(fd, data, size, 0) != static_cast<ssize_t>(size)) return 0;
+  const std::string path = "/proc/self/fd/" + std::to_string(fd);
   try {
     {
       auto file = audio.openForReading(path);

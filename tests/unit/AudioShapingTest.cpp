@@ -254,11 +254,21 @@ TEST(Sinks, CarryValuesToTheMainThreadWhileTheSpeechInputLives) {
   ASSERT_EQ(partials.size(), 2u);
   EXPECT_EQ(partials[1], (std::pair<std::int64_t, std::string>{7, "hello world"}));
 
+  // A fresh sink's first buffer always yields a level, delivered with the take's id.
+  auto tenth = PcmBuffer::make(*AudioFormat::make(16000, 1), 4);
+  tenth->setFrameLength(4);
+  std::fill(tenth->floatChannelData()[0], tenth->floatChannelData()[0] + 4, 0.1f);
+  SpeechInput::levels(8, speech)->consume(*tenth);
+  loop.runUntilIdle();
+  ASSERT_EQ(levels.size(), 1u);
+  EXPECT_EQ(levels[0].first, 8);
+  EXPECT_NEAR(levels[0].second, 0.75f, 1e-5);
+
   partial->emit("late");
   speech.reset();  // gone before the value arrives: dropped without error
   loop.runUntilIdle();
   EXPECT_EQ(partials.size(), 2u);
-  EXPECT_TRUE(levels.empty());
+  EXPECT_EQ(levels.size(), 1u);
 }
 
 TEST(Failure, EqualityComparesCasesAndLocaleIdentifiers) {
