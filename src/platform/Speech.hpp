@@ -85,6 +85,15 @@ class SpeechService {
   // The audio format the analyzer wants for these modules, or absent.
   virtual std::optional<AudioFormat> bestAvailableAudioFormat(
       const std::vector<SpeechTranscriber>& modules) = 0;
+  // The same two questions for callers on the main loop: a service whose answers take time
+  // suspends here instead of blocking the loop. By default they answer at once.
+  virtual Co<std::optional<std::string>> supportedLocaleLater(std::string requested) {
+    co_return supportedLocale(requested);
+  }
+  virtual Co<std::optional<AudioFormat>> bestAvailableAudioFormatLater(
+      std::vector<SpeechTranscriber> modules) {
+    co_return bestAvailableAudioFormat(modules);
+  }
   // Keeps the locale's model resident for this process. Never blocks; the result is advisory.
   virtual bool reserve(const std::string& locale) = 0;
   // A request when assets are missing, else absent. Throws PlatformError.

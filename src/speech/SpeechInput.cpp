@@ -60,9 +60,10 @@ Co<SpeechInput::Readiness> SpeechInput::readiness(Language language) {
   if (auto found = ready().find(language); found != ready().end()) co_return found->second;
   const std::string requested = locale(language);
   SpeechService& service = speechService();
-  auto supported = service.supportedLocale(requested);
+  auto supported = co_await service.supportedLocaleLater(requested);
   if (!supported) throw Failure::localeUnsupported(requested);
-  auto format = service.bestAvailableAudioFormat({makeTranscriber(*supported)});
+  std::vector<SpeechTranscriber> modules{makeTranscriber(*supported)};
+  auto format = co_await service.bestAvailableAudioFormatLater(std::move(modules));
   if (!format) throw Failure::notRunning();
   Readiness pair{*supported, *format};
   ready()[language] = pair;
@@ -72,7 +73,7 @@ Co<SpeechInput::Readiness> SpeechInput::readiness(Language language) {
 Co<void> SpeechInput::prepare(Language language) {
   const std::string requested = locale(language);
   SpeechService& service = speechService();
-  auto supported = service.supportedLocale(requested);
+  auto supported = co_await service.supportedLocaleLater(requested);
   if (!supported) throw Failure::localeUnsupported(requested);
   try {
     service.reserve(*supported);

@@ -3,6 +3,7 @@
 #include "platform/PlatformError.hpp"
 #include "speech/SpeechInput.hpp"
 #include "support/FakeSpeech.hpp"
+#include "timing/Race.hpp"
 
 using namespace earshot;
 using earshot::testing::FakeSpeechService;
@@ -116,4 +117,19 @@ TEST_F(Preparation, PrepareFailuresReachTheCallerUnchanged) {
   service.requestError = nullptr;
   service.supported.clear();
   EXPECT_THROW(run(SpeechInput::readiness(Language::english)), SpeechInput::Failure);
+}
+
+TEST_F(Preparation, ASlowQueryOutlivesItsDeadlineAndStillFillsTheCache) {
+  service.answerDelay = 3.5;  // each of the two questions
+  auto bounded = spawn(answered<SpeechInput::Readiness>(
+                           6.0, [] { return SpeechInput::readiness(Language::english); }),
+                       loop);
+  loop.runUntilIdle();
+  loop.advance(seconds(6.0));
+  ASSERT_TRUE(bounded.finished());
+  EXPECT_FALSE(bounded.result());  // no answer within 6 s
+  loop.advance(seconds(1.0));      // the query goes on and stores its pair
+  service.answerDelay = 0;
+  service.supported.clear();
+  EXPECT_EQ(run(SpeechInput::readiness(Language::english)).locale, "en_US");
 }

@@ -85,6 +85,17 @@ std::optional<AudioFormat> FakeSpeechService::bestAvailableAudioFormat(
   return format;
 }
 
+Co<std::optional<std::string>> FakeSpeechService::supportedLocaleLater(std::string requested) {
+  if (answerDelay > 0) co_await sleep(seconds(answerDelay));
+  co_return supportedLocale(requested);
+}
+
+Co<std::optional<AudioFormat>> FakeSpeechService::bestAvailableAudioFormatLater(
+    std::vector<SpeechTranscriber> modules) {
+  if (answerDelay > 0) co_await sleep(seconds(answerDelay));
+  co_return bestAvailableAudioFormat(modules);
+}
+
 bool FakeSpeechService::reserve(const std::string& locale) {
   record("reserve " + locale);
   if (reserveFails) throw PlatformError("fake", 2, "The reservation failed.");

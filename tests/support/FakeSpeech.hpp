@@ -64,6 +64,8 @@ class FakeSpeechService final : public SpeechService {
   bool needsInstallation = false;
   std::exception_ptr requestError;
   std::exception_ptr installError;
+  // How long the loop-side readiness questions take, in loop time.
+  double answerDelay = 0;
   // The analyzer handed out next (a fresh one when empty).
   std::shared_ptr<FakeAnalyzer> nextAnalyzer;
 
@@ -74,6 +76,9 @@ class FakeSpeechService final : public SpeechService {
   std::optional<std::string> supportedLocale(const std::string& requested) override;
   std::optional<AudioFormat> bestAvailableAudioFormat(
       const std::vector<SpeechTranscriber>& modules) override;
+  Co<std::optional<std::string>> supportedLocaleLater(std::string requested) override;
+  Co<std::optional<AudioFormat>> bestAvailableAudioFormatLater(
+      std::vector<SpeechTranscriber> modules) override;
   bool reserve(const std::string& locale) override;
   std::unique_ptr<AssetInstallationRequest> assetInstallationRequest(
       const std::vector<SpeechTranscriber>& modules) override;
