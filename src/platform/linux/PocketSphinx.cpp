@@ -236,6 +236,11 @@ class PocketSphinxAnalyzer final : public SpeechAnalyzer {
     state_->pool = std::move(pool);
   }
 
+  // An analyzer nobody holds any more gives its decoder back rather than wait for input forever.
+  ~PocketSphinxAnalyzer() override { cancelAndFinishNow(); }
+  PocketSphinxAnalyzer(const PocketSphinxAnalyzer&) = delete;
+  PocketSphinxAnalyzer& operator=(const PocketSphinxAnalyzer&) = delete;
+
   AsyncStream<SpeechResult> results() override { return state_->results; }
   std::exception_ptr failure() const override {
     std::lock_guard guard(state_->lock);
