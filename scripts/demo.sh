@@ -9,6 +9,8 @@ show() {
 }
 show --find
 show --keys --language en
+# Looks up an application on this machine (answers "not-found" when none matches).
+show --find terminal --language en
 
 # File transcription of a bundled recording (Debian's pocketsphinx-testdata, installed by the
 # install script), or of a sentence synthesized with flite when that is missing.

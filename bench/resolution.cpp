@@ -1,0 +1,50 @@
+// One resolution over a scanned catalog of 2,000 bundles and 500 desktop entries.
+#include <benchmark/benchmark.h>
+
+#include "CatalogFixture.hpp"
+#include "catalog/AppCatalog.hpp"
+#include "support/AppFixtures.hpp"
+
+namespace {
+
+using earshot::AppCatalog;
+
+const AppCatalog& catalog() {
+  static earshot::testing::TemporaryFolder root;
+  static const AppCatalog scanned = [] {
+    earshot::bench::makeCatalog(root.path());
+    earshot::testing::FixtureWorkspace workspace(root.path() + "/sys", root.path() + "/home");
+    // The desktop entries as the Linux workspace reads them are measured by the whole-process
+    // benchmark; here they join as plain entries.
+    for (int i = 0; i < earshot::bench::desktopEntryCount; ++i) {
+      const std::string name = earshot::bench::bundleName(earshot::bench::bundleCount + i);
+      workspace.desktop.push_back({"org.example.Tool" + std::to_string(i) + ".desktop",
+                                   "/d/" + std::to_string(i),
+                                   name,
+                                   name,
+                                   {name + " Ferramenta"},
+                                   false});
+    }
+    return AppCatalog::scan(workspace);
+  }();
+  return scanned;
+}
+
+void resolve(benchmark::State& state, const char* text) {
+  const AppCatalog& apps = catalog();
+  for (auto _ : state) {
+    auto found = apps.app(text);
+    benchmark::DoNotOptimize(found);
+  }
+  state.counters["entries"] = static_cast<double>(apps.entries.size());
+}
+
+}  // namespace
+
+// A near miss that only the edit distance takes: every name is measured against it.
+BENCHMARK_CAPTURE(resolve, near_miss, "quantum studio 1000x")->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(resolve, exact_name, "Pixel Mail 1003")->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(resolve, nickname, "o navegador")->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(resolve, nothing, "zzzzzzzzzz")->Unit(benchmark::kMicrosecond);
+
+BENCHMARK_MAIN();

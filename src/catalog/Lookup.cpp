@@ -1,0 +1,38 @@
+#include "catalog/Lookup.hpp"
+
+#include <memory>
+
+#include "catalog/AppCatalog.hpp"
+#include "cli/Reason.hpp"
+
+namespace earshot {
+
+std::optional<int> lookup(Workspace& workspace, MainLoop& loop, const std::string& text, bool exact,
+                          bool launch, Answer::Exit exit) {
+  std::optional<AppRef> found = AppCatalog::scan(workspace).app(text, exact);
+  if (!found) {
+    emit("error", {{"reason", "not-found"}});
+    return 1;
+  }
+  const Payload payload{{"name", found->name}, {"path", found->path}};
+  if (!launch) {
+    emit("app", payload);
+    return 0;
+  }
+
+  // Shared by the launch's completion, which may come on any thread, and the timer.
+  auto answer = std::make_shared<Answer>(std::move(exit));
+  workspace.open(found->path, [answer, payload](std::exception_ptr error) {
+    if (error) {
+      answer->give("error", reason(error), 1);
+    } else {
+      answer->give("app", payload, 0);
+    }
+  });
+  loop.after(seconds(launchTimeLimit), [answer] {
+    answer->give("error", {{"reason", "failed"}, {"detail", "timed out"}}, 1);
+  });
+  return std::nullopt;
+}
+
+}  // namespace earshot

@@ -1,0 +1,147 @@
+#include "platform/linux/DesktopEntries.hpp"
+
+#include <glib.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <set>
+
+#include "catalog/PropertyList.hpp"
+#include "platform/linux/GLibSilence.hpp"
+
+namespace earshot::linux_platform {
+
+namespace {
+
+constexpr const char* group = "Desktop Entry";
+
+struct KeyFileFree {
+  void operator()(GKeyFile* file) const { g_key_file_free(file); }
+};
+
+std::optional<std::string> text(GKeyFile* file, const char* key) {
+  gchar* value = g_key_file_get_string(file, group, key, nullptr);
+  if (!value) return std::nullopt;
+  std::string out = value;
+  g_free(value);
+  return out;
+}
+
+bool flag(GKeyFile* file, const char* key) {
+  GError* error = nullptr;
+  gboolean value = g_key_file_get_boolean(file, group, key, &error);
+  if (error) {
+    g_error_free(error);
+    return false;
+  }
+  return value;
+}
+
+void walk(const std::filesystem::path& folder, const std::string& prefix, int depth,
+          std::vector<std::pair<std::string, std::string>>& found) {
+  std::error_code error;
+  std::vector<std::filesystem::directory_entry> children;
+  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+       it.increment(error)) {
+    children.push_back(*it);
+  }
+  std::sort(children.begin(), children.end());
+  for (const auto& child : children) {
+    const std::string name = child.path().filename().string();
+    if (child.is_directory(error)) {
+      if (depth < 8) walk(child.path(), prefix + name + "-", depth + 1, found);
+    } else if (name.ends_with(".desktop") && child.is_regular_file(error)) {
+      found.emplace_back(prefix + name, child.path().string());
+    }
+  }
+}
+
+}  // namespace
+
+std::optional<LinuxDesktopEntry> parseDesktopEntry(std::string_view data, const std::string& id,
+                                                   const std::string& path) {
+  silenceGLib();
+  std::unique_ptr<GKeyFile, KeyFileFree> file(g_key_file_new());
+  if (!g_key_file_load_from_data(file.get(), data.data(), data.size(), G_KEY_FILE_KEEP_TRANSLATIONS,
+                                 nullptr)) {
+    return std::nullopt;
+  }
+  if (!g_key_file_has_group(file.get(), group)) return std::nullopt;
+  auto unlocalized = text(file.get(), "Name");
+  if (!unlocalized) return std::nullopt;
+
+  LinuxDesktopEntry out;
+  out.entry.id = id;
+  out.entry.path = path;
+  out.entry.unlocalizedName = *unlocalized;
+  gchar* localized = g_key_file_get_locale_string(file.get(), group, "Name", nullptr, nullptr);
+  out.entry.name = localized ? localized : *unlocalized;
+  g_free(localized);
+  for (const char* key : {"Name[pt_BR]", "Name[pt]", "Name[pt_PT]"}) {
+    auto name = text(file.get(), key);
+    auto& names = out.entry.portugueseNames;
+    if (name && !name->empty() && std::find(names.begin(), names.end(), *name) == names.end()) {
+      names.push_back(*name);
+    }
+  }
+  out.entry.hidden = text(file.get(), "Type").value_or("") != "Application" ||
+                     flag(file.get(), "NoDisplay") || flag(file.get(), "Hidden");
+  out.windowClass = text(file.get(), "StartupWMClass").value_or("");
+  return out;
+}
+
+std::vector<std::string> applicationFolders(const std::string& homeFolder) {
+  std::vector<std::string> folders;
+  auto add = [&](std::string base) {
+    // Relative entries are invalid and ignored.
+    if (base.empty() || base.front() != '/') return;
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    std::string folder = base + "/applications";
+    if (std::find(folders.begin(), folders.end(), folder) == folders.end())
+      folders.push_back(folder);
+  };
+  const char* dataHome = std::getenv("XDG_DATA_HOME");
+  add(dataHome && *dataHome ? std::string(dataHome) : homeFolder + "/.local/share");
+  const char* dataDirs = std::getenv("XDG_DATA_DIRS");
+  std::string dirs = dataDirs && *dataDirs ? dataDirs : "/usr/local/share/:/usr/share/";
+  std::size_t start = 0;
+  while (start <= dirs.size()) {
+    auto colon = dirs.find(':', start);
+    add(dirs.substr(start, colon == std::string::npos ? std::string::npos : colon - start));
+    if (colon == std::string::npos) break;
+    start = colon + 1;
+  }
+  return folders;
+}
+
+std::string desktopFileID(const std::string& path, const std::vector<std::string>& folders) {
+  for (const auto& folder : folders) {
+    if (path.size() > folder.size() + 1 && path.starts_with(folder) && path[folder.size()] == '/') {
+      std::string id = path.substr(folder.size() + 1);
+      std::replace(id.begin(), id.end(), '/', '-');
+      return id;
+    }
+  }
+  auto slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::vector<LinuxDesktopEntry> readDesktopEntries(const std::vector<std::string>& folders) {
+  std::vector<LinuxDesktopEntry> entries;
+  std::set<std::string> seen;
+  for (const auto& folder : folders) {
+    std::vector<std::pair<std::string, std::string>> files;
+    walk(folder, "", 0, files);
+    for (const auto& [id, path] : files) {
+      if (!seen.insert(id).second) continue;
+      auto data = readFile(path, 1u << 20);
+      if (!data) continue;
+      if (auto entry = parseDesktopEntry(*data, id, path)) entries.push_back(std::move(*entry));
+    }
+  }
+  return entries;
+}
+
+}  // namespace earshot::linux_platform

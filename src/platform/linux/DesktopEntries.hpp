@@ -1,0 +1,33 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Workspace.hpp"
+
+namespace earshot::linux_platform {
+
+// A desktop entry with what only the Linux side needs.
+struct LinuxDesktopEntry {
+  DesktopEntry entry;
+  std::string windowClass;  // StartupWMClass, or empty
+};
+
+// Reads the text of one desktop file. Nothing when it has no [Desktop Entry] group or no Name; an
+// entry that is not an application, or says NoDisplay or Hidden, comes back hidden.
+std::optional<LinuxDesktopEntry> parseDesktopEntry(std::string_view data, const std::string& id,
+                                                   const std::string& path);
+
+// The "applications" folders in precedence order: $XDG_DATA_HOME (or ~/.local/share), then each of
+// $XDG_DATA_DIRS (or /usr/local/share:/usr/share).
+std::vector<std::string> applicationFolders(const std::string& homeFolder);
+
+// The desktop-file ID of a file below one of `folders`, or its file name when it is below none.
+std::string desktopFileID(const std::string& path, const std::vector<std::string>& folders);
+
+// Every desktop entry of the folders, sub-folders included; the first file of an ID wins.
+std::vector<LinuxDesktopEntry> readDesktopEntries(const std::vector<std::string>& folders);
+
+}  // namespace earshot::linux_platform

@@ -1,0 +1,103 @@
+#include "platform/linux/X11Windows.hpp"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <mutex>
+
+namespace earshot::linux_platform {
+
+namespace {
+
+Display* display(void* handle) {
+  return static_cast<Display*>(handle);
+}
+
+// A window that vanished between two requests gives BadWindow: that only means "not there".
+int ignoreError(Display*, XErrorEvent*) {
+  return 0;
+}
+
+// A lost server must neither print nor end the process: its windows are then simply unknown.
+int ignoreLostServer(Display*) {
+  return 0;
+}
+void keepGoing(Display*, void*) {}
+
+std::vector<unsigned long> cardinals(Display* x, Window window, const char* name, Atom type) {
+  std::vector<unsigned long> values;
+  Atom property = XInternAtom(x, name, False);
+  Atom actualType = None;
+  int format = 0;
+  unsigned long count = 0;
+  unsigned long after = 0;
+  unsigned char* data = nullptr;
+  if (XGetWindowProperty(x, window, property, 0, 1 << 16, False, type, &actualType, &format, &count,
+                         &after, &data) == Success &&
+      data) {
+    if (actualType == type && format == 32) {
+      // Xlib hands 32-bit items to us as longs.
+      const auto* items = reinterpret_cast<const unsigned long*>(data);
+      values.assign(items, items + count);
+    }
+    XFree(data);
+  }
+  return values;
+}
+
+}  // namespace
+
+std::unique_ptr<X11Windows> X11Windows::open() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    XSetErrorHandler(ignoreError);
+    XSetIOErrorHandler(ignoreLostServer);
+  });
+  Display* x = XOpenDisplay(nullptr);
+  if (!x) return nullptr;
+  XSetIOErrorExitHandler(x, keepGoing, nullptr);
+  return std::unique_ptr<X11Windows>(new X11Windows(x));
+}
+
+X11Windows::~X11Windows() {
+  XCloseDisplay(display(display_));
+}
+
+std::vector<X11Windows::Client> X11Windows::clients() {
+  Display* x = display(display_);
+  std::vector<Client> out;
+  for (unsigned long window : cardinals(x, DefaultRootWindow(x), "_NET_CLIENT_LIST", XA_WINDOW)) {
+    Client client;
+    client.window = window;
+    auto pid = cardinals(x, window, "_NET_WM_PID", XA_CARDINAL);
+    if (!pid.empty()) client.pid = static_cast<long>(pid.front());
+    XClassHint hint{nullptr, nullptr};
+    if (XGetClassHint(x, window, &hint)) {
+      if (hint.res_name) client.instance = hint.res_name;
+      if (hint.res_class) client.windowClass = hint.res_class;
+      XFree(hint.res_name);
+      XFree(hint.res_class);
+    }
+    out.push_back(std::move(client));
+  }
+  return out;
+}
+
+bool X11Windows::activate(unsigned long window) {
+  Display* x = display(display_);
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = window;
+  event.xclient.message_type = XInternAtom(x, "_NET_ACTIVE_WINDOW", False);
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = 2;  // on the user's behalf, like a pager: no focus-stealing guard
+  event.xclient.data.l[1] = CurrentTime;
+  event.xclient.data.l[2] = 0;
+  Status sent = XSendEvent(x, DefaultRootWindow(x), False,
+                           SubstructureRedirectMask | SubstructureNotifyMask, &event);
+  XSync(x, False);
+  return sent != 0;
+}
+
+}  // namespace earshot::linux_platform

@@ -1,0 +1,107 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include "platform/linux/DesktopEntries.hpp"
+#include "platform/linux/LinuxWorkspace.hpp"
+#include "support/AppFixtures.hpp"
+
+using namespace earshot::linux_platform;
+using namespace earshot::testing;
+
+namespace {
+
+// Sets environment variables for one test and puts the old values back.
+class Environment {
+ public:
+  void set(const std::string& name, const std::string& value) {
+    const char* old = getenv(name.c_str());
+    saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+    setenv(name.c_str(), value.c_str(), 1);
+  }
+  ~Environment() {
+    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+      if (it->second)
+        setenv(it->first.c_str(), it->second->c_str(), 1);
+      else
+        unsetenv(it->first.c_str());
+    }
+  }
+
+ private:
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+}  // namespace
+
+TEST(DesktopEntryText, NamesAndVisibility) {
+  auto entry = parseDesktopEntry(
+      "# comment\n[Desktop Entry]\nType=Application\nName=Calendar\nName[pt_PT]=Calendário PT\n"
+      "Name[pt]=Calendário\nName[pt_BR]=Calendário\nName[de]=Kalender\nExec=cal\nStartupWMClass="
+      "Cal\n",
+      "org.gnome.Calendar.desktop", "/p");
+  ASSERT_TRUE(entry);
+  EXPECT_EQ(entry->entry.unlocalizedName, "Calendar");
+  EXPECT_EQ(entry->entry.portugueseNames,
+            (std::vector<std::string>{"Calendário", "Calendário PT"}));
+  EXPECT_FALSE(entry->entry.hidden);
+  EXPECT_EQ(entry->windowClass, "Cal");
+
+  for (const char* extra : {"NoDisplay=true", "Hidden=true", "Type=Link"}) {
+    auto hidden = parseDesktopEntry(
+        std::string("[Desktop Entry]\nType=Application\nName=X\n") + extra + "\n", "x", "/x");
+    ASSERT_TRUE(hidden) << extra;
+    EXPECT_TRUE(hidden->entry.hidden) << extra;
+  }
+  EXPECT_FALSE(parseDesktopEntry("[Desktop Entry]\nType=Application\n", "x", "/x"));  // no Name
+  EXPECT_FALSE(parseDesktopEntry("[Other]\nName=X\n", "x", "/x"));
+  EXPECT_FALSE(parseDesktopEntry("not a key file", "x", "/x"));
+  EXPECT_FALSE(parseDesktopEntry(std::string("[Desktop Entry]\nName=\xff\n"), "x", "/x"));
+}
+
+TEST(DesktopEntryFolders, PrecedenceSubFoldersAndLocale) {
+  TemporaryFolder root;
+  Environment environment;
+  const std::string dataHome = root.path() + "/data";
+  const std::string first = root.path() + "/share1";
+  const std::string second = root.path() + "/share2";
+  environment.set("HOME", root.path());
+  environment.set("XDG_DATA_HOME", dataHome);
+  environment.set("XDG_DATA_DIRS", first + ":relative/ignored::" + second + "/");
+  environment.set("LANGUAGE", "de");
+  EXPECT_EQ(applicationFolders(root.path()),
+            (std::vector<std::string>{dataHome + "/applications", first + "/applications",
+                                      second + "/applications"}));
+
+  makeDesktopFile(second + "/applications/editor.desktop",
+                  {"Type=Application", "Name=Editor (system)"});
+  makeDesktopFile(dataHome + "/applications/editor.desktop",
+                  {"Type=Application", "Name=Editor", "Name[de]=Bearbeiter"});
+  makeDesktopFile(first + "/applications/kde/konsole.desktop",
+                  {"Type=Application", "Name=Konsole"});
+  makeDesktopFile(first + "/applications/gone.desktop",
+                  {"Type=Application", "Name=Gone", "Hidden=true"});
+  makeDesktopFile(second + "/applications/gone.desktop", {"Type=Application", "Name=Gone"});
+  writeFile(first + "/applications/notes.txt", "[Desktop Entry]\nName=Not one\n");
+
+  LinuxWorkspace workspace;
+  auto entries = workspace.desktopEntries();
+  std::vector<std::string> ids;
+  for (const auto& entry : entries)
+    ids.push_back(entry.id + "=" + entry.name + (entry.hidden ? " hidden" : ""));
+  EXPECT_EQ(ids, (std::vector<std::string>{"editor.desktop=Bearbeiter", "gone.desktop=Gone hidden",
+                                           "kde-konsole.desktop=Konsole"}));
+  EXPECT_EQ(entries[0].unlocalizedName, "Editor");
+  EXPECT_EQ(
+      desktopFileID(first + "/applications/kde/konsole.desktop", applicationFolders(root.path())),
+      "kde-konsole.desktop");
+  EXPECT_EQ(desktopFileID("/elsewhere/x.desktop", applicationFolders(root.path())), "x.desktop");
+}
+
+TEST(DesktopEntryFolders, DefaultsFollowHome) {
+  Environment environment;
+  environment.set("XDG_DATA_HOME", "");
+  environment.set("XDG_DATA_DIRS", "");
+  EXPECT_EQ(applicationFolders("/home/ana"),
+            (std::vector<std::string>{"/home/ana/.local/share/applications",
+                                      "/usr/local/share/applications", "/usr/share/applications"}));
+}

@@ -1,0 +1,128 @@
+#include <gtest/gtest.h>
+
+#include "catalog/AppCatalog.hpp"
+#include "catalog/Plain.hpp"
+
+using earshot::AppCatalog;
+using earshot::AppRef;
+
+namespace {
+
+AppCatalog::Entry app(const std::string& shown, std::vector<std::string> names,
+                      bool running = false) {
+  for (auto& name : names) name = earshot::plain(name);
+  return {AppRef{shown, "id." + shown, "/Applications/" + shown + ".app", running}, names};
+}
+
+struct Case {
+  const char* what;
+  std::vector<AppCatalog::Entry> catalog;
+  const char* text;
+  bool exact;
+  const char* expected;  // the shown name, or nullptr for nothing
+};
+
+std::string describe(const std::optional<AppRef>& found) {
+  return found ? found->name : "(nothing)";
+}
+
+}  // namespace
+
+TEST(Named, StripsLeadingFillerWordsButNeverTheLast) {
+  EXPECT_EQ(AppCatalog::named("o aplicativo do Chrome"), "chrome");
+  EXPECT_EQ(AppCatalog::named("app"), "app");
+  EXPECT_EQ(AppCatalog::named("my app"), "app");
+  EXPECT_EQ(AppCatalog::named("App Store"), "store");
+  EXPECT_EQ(AppCatalog::named("o app da loja"), "loja");
+  EXPECT_EQ(AppCatalog::named("Chrome do Google"), "chrome do google");
+  EXPECT_EQ(AppCatalog::named("  ...  "), "");
+}
+
+TEST(Resolution, Table) {
+  const auto safari = app("Safari", {"Safari"});
+  const auto chrome = app("Google Chrome", {"Google Chrome"});
+  const auto appStore = app("App Store", {"App Store"});
+  const auto finalCut = app("Final Cut Pro", {"Final Cut Pro"});
+  const auto finalCutServer = app("Final Cut Server", {"Final Cut Server"});
+  const auto pixelmator = app("Pixelmator Pro", {"Pixelmator Pro"});
+  const auto pixelmaker = app("Pixelmaker Pro", {"Pixelmaker Pro"});
+  const auto store = app("Store Manager", {"Store Manager"});
+  const auto calendar = app("Calendário", {"Calendar", "Calendário"});
+  const auto mail = app("Mail", {"Mail"});
+  const auto notes = app("Notas", {"Notes", "Notas"});
+
+  const std::vector<Case> cases{
+      {"empty text", {safari}, "", false, nullptr},
+      {"only punctuation", {safari}, "?!", false, nullptr},
+      {"empty catalog", {}, "safari", false, nullptr},
+      {"exact name", {safari, chrome}, "Safari", false, "Safari"},
+      {"nickname through filler words",
+       {safari, chrome},
+       "o aplicativo do chrome",
+       false,
+       "Google Chrome"},
+      {"own name beats nickname", {chrome, app("Chrome", {"Chrome"})}, "chrome", false, "Chrome"},
+      {"App Store is not 'store'", {appStore}, "App Store", false, nullptr},
+      {"another app matches 'store'", {appStore, store}, "App Store", false, "Store Manager"},
+      {"nickname finds App Store", {appStore, store}, "loja", false, "App Store"},
+      {"first nickname wins", {chrome, safari}, "navegador", false, "Safari"},
+      {"nickname before word prefix",
+       {finalCutServer, finalCut},
+       "final cut",
+       false,
+       "Final Cut Pro"},
+      {"word prefix", {finalCutServer}, "final cut", false, "Final Cut Server"},
+      {"prefix of four or more", {pixelmator}, "pixel", false, "Pixelmator Pro"},
+      {"short prefix refused", {pixelmator}, "pix", false, nullptr},
+      {"distance one, alone", {pixelmator}, "pixelmater pro", false, "Pixelmator Pro"},
+      {"distance, ambiguous", {pixelmator, pixelmaker}, "pixelmatxr pro", false, nullptr},
+      {"safary", {safari, chrome}, "safary", false, "Safari"},
+      {"sapary is two edits", {safari}, "sapary", false, nullptr},
+      {"two edits for long queries", {pixelmator}, "pixelmater pru", false, "Pixelmator Pro"},
+      {"three edits refused", {pixelmator}, "pixelmatr prru", false, nullptr},
+      {"four-character query never by distance", {mail}, "maik", false, nullptr},
+      {"short names never by distance", {mail}, "mails", false, nullptr},
+      {"exact: nickname", {finalCut}, "final cut", true, "Final Cut Pro"},
+      {"exact: no distance", {pixelmator}, "pixelmater pro", true, nullptr},
+      {"exact: no prefix", {pixelmator}, "pixel", true, nullptr},
+      {"localized name", {calendar}, "calendario", false, "Calendário"},
+      {"nickname list order", {calendar}, "agenda", false, "Calendário"},
+      {"second spoken name", {notes}, "notes", false, "Notas"},
+      {"prefix beats distance",
+       {app("Safaris", {"Safaris"}), app("Safaro", {"Safaro"})},
+       "safari",
+       false,
+       "Safaris"},
+      {"word prefix with a short query", {app("Go Maps", {"Go Maps"})}, "go", false, "Go Maps"},
+  };
+  for (const auto& c : cases) {
+    AppCatalog catalog{c.catalog};
+    auto found = catalog.app(c.text, c.exact);
+    EXPECT_EQ(describe(found), c.expected ? c.expected : "(nothing)") << c.what;
+  }
+}
+
+TEST(Resolution, TiesGoToTheRunningThenTheShorterName) {
+  auto longer = app("Notes Plus", {"notes"});
+  auto shorter = app("Notes", {"notes"});
+  EXPECT_EQ(describe(AppCatalog{{longer, shorter}}.app("notes")), "Notes");
+  longer.app.isRunning = true;
+  EXPECT_EQ(describe(AppCatalog{{longer, shorter}}.app("notes")), "Notes Plus");
+  shorter.app.isRunning = true;
+  EXPECT_EQ(describe(AppCatalog{{longer, shorter}}.app("notes")), "Notes");
+  // The answer is the catalog's own AppRef, running flag included.
+  auto found = AppCatalog{{longer, shorter}}.app("notes");
+  ASSERT_TRUE(found);
+  EXPECT_EQ(*found, shorter.app);
+}
+
+TEST(Resolution, ScoresOnlyRise) {
+  // The same application matched by prefix first and by its exact name later keeps 1.0 and wins
+  // over another application that matches exactly too but has a longer shown name.
+  auto a = app("Code", {"code editor", "code"});
+  auto b = app("Code Studio", {"code"});
+  EXPECT_EQ(describe(AppCatalog{{a, b}}.app("code")), "Code");
+  // A later, lower nickname score does not replace a higher one.
+  auto mail = app("Mail", {"mail", "e mail"});
+  EXPECT_EQ(describe(AppCatalog{{mail}}.app("correio")), "Mail");
+}
