@@ -45,11 +45,21 @@ capture_path() {
 file_transcription() {
   echo "== --file vs pocketsphinx_continuous -infile (goals: time ratio <= 1.2, WER no worse than +2 points)"
   local data=/usr/share/pocketsphinx/test/data/librivox
-  local ids=() refs=()
+  local files=() refs=()
   while read -r line; do
-    ids+=("$(sed -n 's/.*(\(.*\))$/\1/p' <<<"$line")")
+    files+=("$data/$(sed -n 's/.*(\(.*\))$/\1/p' <<<"$line").wav")
     refs+=("$(sed -e 's/([^)]*)$//' -e 's/<\/\?s>//g' <<<"$line")")
   done <"$data/transcription"
+  # And a few synthesized sentences (16 kHz mono, which both tools read).
+  local synth
+  synth=$(mktemp -d)
+  trap 'rm -rf "$synth"' RETURN
+  local sentences=("open the calendar and play some music" "please call my sister tomorrow morning"
+    "the weather is nice today" "turn off the lights in the kitchen")
+  for i in "${!sentences[@]}"; do
+    flite -voice slt -t "${sentences[$i]}" -o "$synth/$i.wav" && files+=("$synth/$i.wav") &&
+      refs+=("${sentences[$i]}")
+  done
 
   ours() { "$build/earshot" --file "$1" --language en </dev/null | sed -n 's/.*"text":"\([^"]*\)".*/\1/p'; }
   theirs() { pocketsphinx_continuous -infile "$1" -logfn /dev/null 2>/dev/null | tr '\n' ' '; }
@@ -61,7 +71,7 @@ file_transcription() {
     best=""
     for round in 1 2 3; do
       start=$(date +%s.%N)
-      for id in "${ids[@]}"; do "$tool" "$data/$id.wav" >/dev/null; done
+      for f in "${files[@]}"; do "$tool" "$f" >/dev/null; done
       end=$(date +%s.%N)
       total=$(calc "$end - $start")
       if [ -z "$best" ] || [ "$(calc "$total < $best")" != 0.000000 ]; then best=$total; fi
@@ -70,13 +80,14 @@ file_transcription() {
   done
 
   local errors_ours=0 errors_theirs=0 words=0 i e n
-  for i in "${!ids[@]}"; do
-    read -r e n < <("$build/bench/bench_word_errors" "${refs[$i]}" "$(ours "$data/${ids[$i]}.wav")")
+  for i in "${!files[@]}"; do
+    read -r e n < <("$build/bench/bench_word_errors" "${refs[$i]}" "$(ours "${files[$i]}")")
     errors_ours=$((errors_ours + e)); words=$((words + n))
-    read -r e n < <("$build/bench/bench_word_errors" "${refs[$i]}" "$(theirs "$data/${ids[$i]}.wav")")
+    read -r e n < <("$build/bench/bench_word_errors" "${refs[$i]}" "$(theirs "${files[$i]}")")
     errors_theirs=$((errors_theirs + e))
   done
-  printf 'recordings: %d (%d words)\n' "${#ids[@]}" "$words"
+  printf 'recordings: %d, 5 read from a book and %d synthesized (%d words)\n' "${#files[@]}" \
+    "$((${#files[@]} - 5))" "$words"
   printf 'earshot --file:          %.2f s\n' "${seconds[ours]}"
   printf 'pocketsphinx_continuous: %.2f s\n' "${seconds[theirs]}"
   printf 'time ratio: %.2f\n' "$(calc "${seconds[ours]} / ${seconds[theirs]}")"
