@@ -12,23 +12,27 @@ using namespace earshot;
 
 namespace {
 
-const std::string librivox = "/usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01_austen_64kb-";
+const std::string librivox =
+    "/usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01_austen_64kb-";
 
 // A recording decoded at 16 kHz mono, as 1024-frame analyzer inputs.
 std::vector<PcmBufferRef> inputs(const std::string& path, double silenceAfter = 0) {
   linux_platform::LinuxAudioToolkit audio;
   auto file = audio.openForReading(path);
-  auto whole = PcmBuffer::make(file->processingFormat(), static_cast<std::uint32_t>(file->length()));
+  auto whole =
+      PcmBuffer::make(file->processingFormat(), static_cast<std::uint32_t>(file->length()));
   file->read(*whole);
   std::vector<float> samples(whole->floatChannelData()[0],
                              whole->floatChannelData()[0] + whole->frameLength());
   samples.resize(samples.size() + static_cast<std::size_t>(silenceAfter * 16000), 0.0f);
   std::vector<PcmBufferRef> out;
   for (std::size_t start = 0; start < samples.size(); start += 1024) {
-    const auto count = static_cast<std::uint32_t>(std::min<std::size_t>(1024, samples.size() - start));
+    const auto count =
+        static_cast<std::uint32_t>(std::min<std::size_t>(1024, samples.size() - start));
     auto buffer = PcmBuffer::make(*AudioFormat::make(16000, 1), count);
     buffer->setFrameLength(count);
-    std::copy(samples.begin() + start, samples.begin() + start + count, buffer->floatChannelData()[0]);
+    std::copy(samples.begin() + start, samples.begin() + start + count,
+              buffer->floatChannelData()[0]);
     out.push_back(buffer);
   }
   return out;
