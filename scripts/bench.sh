@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs every benchmark against the release build and prints its figures.
-set -euo pipefail
+set -uo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD:-build}
 
@@ -35,3 +35,73 @@ if command -v Xvfb >/dev/null; then
 else
   echo "hot-key latency: skipped (no Xvfb)"
 fi
+# --- Capture path: one 2048-frame buffer of 48 kHz stereo folded, metered and converted to 16 kHz.
+capture_path() {
+  echo
+  echo "== capture path (goal: at least 500 times faster than real time)"
+  local json
+  json=$("$build/bench/bench_capture" --benchmark_format=json 2>/dev/null) || { echo "bench_capture failed"; return; }
+  printf '%s\n' "$json" | awk -F': *' '
+    /"cpu_time"/ { gsub(/,/, "", $2); ns = $2 }
+    /"realtime"/ { gsub(/,/, "", $2); rate = $2 }
+    END { printf "per buffer: %.1f us of CPU for 42.7 ms of audio = %.0fx real time\n\n", ns / 1000, rate }'
+
+}
+
+# --- File transcription against PocketSphinx's own continuous decoder on the same recordings:
+# whole-process time (best of three rounds over all recordings) and word error rates.
+file_transcription() {
+  echo "== --file vs pocketsphinx_continuous -infile (goals: time ratio <= 1.2, WER no worse than +2 points)"
+  local data=/usr/share/pocketsphinx/test/data/librivox
+  local files=() refs=()
+  while read -r line; do
+    files+=("$data/$(sed -n 's/.*(\(.*\))$/\1/p' <<<"$line").wav")
+    refs+=("$(sed -e 's/([^)]*)$//' -e 's/<\/\?s>//g' <<<"$line")")
+  done <"$data/transcription"
+  # And a few synthesized sentences (16 kHz mono, which both tools read).
+  local synth
+  synth=$(mktemp -d)
+  trap 'rm -rf "$synth"' RETURN
+  local sentences=("open the calendar and play some music" "please call my sister tomorrow morning"
+    "the weather is nice today" "turn off the lights in the kitchen")
+  for i in "${!sentences[@]}"; do
+    flite -voice slt -t "${sentences[$i]}" -o "$synth/$i.wav" && files+=("$synth/$i.wav") &&
+      refs+=("${sentences[$i]}")
+  done
+
+  ours() { "$build/earshot" --file "$1" --language en </dev/null | sed -n 's/.*"text":"\([^"]*\)".*/\1/p'; }
+  theirs() { pocketsphinx_continuous -infile "$1" -logfn /dev/null 2>/dev/null | tr '\n' ' '; }
+
+  local tool best total start end
+  calc() { awk "BEGIN { printf \"%.6f\", $1 }"; }
+  declare -A seconds
+  for tool in ours theirs; do
+    best=""
+    for round in 1 2 3; do
+      start=$(date +%s.%N)
+      for f in "${files[@]}"; do "$tool" "$f" >/dev/null; done
+      end=$(date +%s.%N)
+      total=$(calc "$end - $start")
+      if [ -z "$best" ] || [ "$(calc "$total < $best")" != 0.000000 ]; then best=$total; fi
+    done
+    seconds[$tool]=$best
+  done
+
+  local errors_ours=0 errors_theirs=0 words=0 i e n
+  for i in "${!files[@]}"; do
+    read -r e n < <("$build/bench/bench_word_errors" "${refs[$i]}" "$(ours "${files[$i]}")")
+    errors_ours=$((errors_ours + e)); words=$((words + n))
+    read -r e n < <("$build/bench/bench_word_errors" "${refs[$i]}" "$(theirs "${files[$i]}")")
+    errors_theirs=$((errors_theirs + e))
+  done
+  printf 'recordings: %d, 5 read from a book and %d synthesized (%d words)\n' "${#files[@]}" \
+    "$((${#files[@]} - 5))" "$words"
+  printf 'earshot --file:          %.2f s\n' "${seconds[ours]}"
+  printf 'pocketsphinx_continuous: %.2f s\n' "${seconds[theirs]}"
+  printf 'time ratio: %.2f\n' "$(calc "${seconds[ours]} / ${seconds[theirs]}")"
+  printf 'word error rate: earshot %.1f%%, pocketsphinx_continuous %.1f%%\n\n' \
+    "$(calc "100 * $errors_ours / $words")" "$(calc "100 * $errors_theirs / $words")"
+}
+
+capture_path
+file_transcription

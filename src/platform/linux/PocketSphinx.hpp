@@ -1,0 +1,55 @@
+#pragma once
+
+// The speech analysis service on PocketSphinx. A locale is supported when its model is installed:
+// English from Debian's pocketsphinx-en-us, Brazilian Portuguese from a model in
+// <model folder>/pt-br (its acoustic model folder `pt-br`, `pt-br.lm.bin` or `pt-br.lm`, and
+// `pt-br.dict`). Models are loaded off the main thread, once per language, and kept for the
+// process; overlapping analyzers each take a decoder of their own from the language's pool.
+
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "platform/Speech.hpp"
+
+namespace earshot::linux_platform {
+
+struct SphinxModel {
+  std::string acoustic;  // folder
+  std::string language;  // n-gram model
+  std::string dictionary;
+};
+
+class DecoderPool;
+
+class PocketSphinxService final : public SpeechService {
+ public:
+  // `modelFolder` holds the models that Debian does not ship (pt-br); by default the build's
+  // <prefix>/share/earshot/models (/usr/local/share/earshot/models).
+  PocketSphinxService();
+  explicit PocketSphinxService(std::string modelFolder);
+
+  std::optional<std::string> supportedLocale(const std::string& requested) override;
+  std::optional<AudioFormat> bestAvailableAudioFormat(
+      const std::vector<SpeechTranscriber>& modules) override;
+  bool reserve(const std::string& locale) override;
+  std::unique_ptr<AssetInstallationRequest> assetInstallationRequest(
+      const std::vector<SpeechTranscriber>& modules) override;
+  std::shared_ptr<SpeechAnalyzer> makeAnalyzer(const std::vector<SpeechTranscriber>& modules,
+                                               SpeechAnalyzer::Options options) override;
+
+  // The installed model for a locale identifier, if any.
+  std::optional<SphinxModel> model(const std::string& locale) const;
+
+ private:
+  std::shared_ptr<DecoderPool> pool(const std::string& locale);
+
+  std::string modelFolder_;
+  std::mutex lock_;
+  std::map<std::string, std::shared_ptr<DecoderPool>> pools_;
+};
+
+// Turns all sphinxbase and PocketSphinx logging off for the process.
+void silenceSphinx();
+
+}  // namespace earshot::linux_platform

@@ -1,0 +1,90 @@
+#include "speech/Shaping.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "platform/Speech.hpp"
+#include "speech/SpeechInput.hpp"
+
+namespace earshot {
+
+MicrophoneShaper::MicrophoneShaper(const AudioFormat& input, const AudioFormat& mono,
+                                   const AudioFormat& output,
+                                   std::unique_ptr<AudioConverter> converter)
+    : input_(input), mono_(mono), output_(output), converter_(std::move(converter)) {}
+
+std::shared_ptr<MicrophoneShaper> MicrophoneShaper::make(const AudioFormat& input,
+                                                         const AudioFormat& output) {
+  if (input.channelCount == 0 || !(input.sampleRate > 0)) return nullptr;
+  auto mono = AudioFormat::make(input.sampleRate, 1, false);
+  if (!mono) return nullptr;
+  AudioToolkit* audio = speechServices().audio;
+  if (!audio) return nullptr;
+  auto converter = audio->makeConverter(*mono, output);
+  if (!converter) return nullptr;
+  return std::make_shared<MicrophoneShaper>(input, *mono, output, std::move(converter));
+}
+
+PcmBufferRef MicrophoneShaper::mono(const PcmBuffer& buffer) const {
+  const auto data = buffer.floatChannelData();
+  const std::uint32_t frames = buffer.frameLength();
+  if (data.empty() || frames == 0) return nullptr;
+  auto out = PcmBuffer::make(mono_, frames);
+  if (!out || out->floatChannelData().empty()) return nullptr;
+  out->setFrameLength(frames);
+  float* target = out->floatChannelData()[0];
+  const std::uint32_t n = buffer.format().channelCount;
+  const float scale = 1.0f / static_cast<float>(n);
+  if (!buffer.format().interleaved) {
+    if (data.size() < n) return nullptr;
+    for (std::uint32_t i = 0; i < frames; ++i) {
+      float sum = 0;
+      for (std::uint32_t c = 0; c < n; ++c) sum += data[c][i];
+      target[i] = scale * sum;
+    }
+  } else {
+    const float* samples = data[0];
+    for (std::uint32_t i = 0; i < frames; ++i) {
+      float sum = 0;
+      for (std::uint32_t c = 0; c < n; ++c) sum += samples[std::size_t{i} * n + c];
+      target[i] = scale * sum;
+    }
+  }
+  return out;
+}
+
+PcmBufferRef MicrophoneShaper::convert(const PcmBuffer& mono) {
+  return SpeechInput::convert(mono, *converter_, output_);
+}
+
+std::shared_ptr<MicrophoneShaper> Shapers::shaper(const AudioFormat& format) {
+  if (shaper_ && shaper_->input().sampleRate == format.sampleRate &&
+      shaper_->input().channelCount == format.channelCount)
+    return shaper_;
+  shaper_ = MicrophoneShaper::make(format, output_);
+  return shaper_;
+}
+
+float LevelSink::level(float rms) {
+  const float db = 20.0f * std::log10(std::max(rms, 0.00001f));
+  float value = std::min((db + 50.0f) / 40.0f, 1.0f);
+  return value < 0 ? 0.0f : value;
+}
+
+void LevelSink::consume(const PcmBuffer& buffer) {
+  const auto data = buffer.floatChannelData();
+  const std::uint32_t frames = buffer.frameLength();
+  if (data.empty() || frames == 0) return;
+  const auto now = clock_();
+  if (last_ && std::chrono::duration<double>(now - *last_).count() < 0.05) return;
+  last_ = now;
+  const std::size_t stride = buffer.format().interleaved ? buffer.format().channelCount : 1;
+  float sum = 0;
+  for (std::uint32_t i = 0; i < frames; ++i) {
+    const float v = data[0][i * stride];
+    sum += v * v;
+  }
+  emit_(level(std::sqrt(sum / static_cast<float>(frames))));
+}
+
+}  // namespace earshot

@@ -1,0 +1,135 @@
+#include <gtest/gtest.h>
+
+#include "platform/PlatformError.hpp"
+#include "speech/SpeechInput.hpp"
+#include "support/FakeSpeech.hpp"
+#include "timing/Race.hpp"
+
+using namespace earshot;
+using earshot::testing::FakeSpeechService;
+using Strings = std::vector<std::string>;
+
+namespace {
+
+class Preparation : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SpeechInput::forgetReadiness();
+    speechServices().speech = &service;
+  }
+  void TearDown() override {
+    speechServices() = {};
+    SpeechInput::forgetReadiness();
+  }
+
+  template <class T>
+  T run(Co<T> work) {
+    auto activity = spawn(std::move(work), loop);
+    loop.runUntilIdle();
+    EXPECT_TRUE(activity.finished());
+    return activity.result();
+  }
+
+  MainLoop loop{MainLoop::Time::simulated};
+  FakeSpeechService service;
+};
+
+}  // namespace
+
+TEST(Recognizer, LocalesAndTheOneTranscriberConfiguration) {
+  EXPECT_EQ(SpeechInput::locale(Language::portuguese), "pt_BR");
+  EXPECT_EQ(SpeechInput::locale(Language::english), "en_US");
+  auto transcriber = SpeechInput::makeTranscriber("en_US");
+  EXPECT_EQ(transcriber.locale, "en_US");
+  EXPECT_TRUE(transcriber.reports(SpeechTranscriber::Reporting::volatileResults));
+  EXPECT_TRUE(transcriber.reports(SpeechTranscriber::Reporting::fastResults));
+  EXPECT_EQ(transcriber.transcriptionOptions, 0u);
+  EXPECT_EQ(transcriber.attributeOptions, 0u);
+}
+
+TEST_F(Preparation, ReadinessIsAskedOnceAndThenServedFromTheCache) {
+  auto first = run(SpeechInput::readiness(Language::english));
+  EXPECT_EQ(first.locale, "en_US");
+  EXPECT_EQ(first.format, *AudioFormat::make(16000, 1));
+  EXPECT_EQ(service.calls(), (Strings{"supportedLocale en_US", "format en_US"}));
+  EXPECT_EQ(service.lastModules, (std::vector{SpeechInput::makeTranscriber("en_US")}));
+
+  // The service would now answer differently; the cache does not ask.
+  service.supported.clear();
+  service.format = AudioFormat::make(8000, 1);
+  auto second = run(SpeechInput::readiness(Language::english));
+  EXPECT_EQ(second.format, first.format);
+  EXPECT_EQ(service.calls().size(), 2u);
+}
+
+TEST_F(Preparation, FailedReadinessCachesNothingAndNamesTheRequestedLocale) {
+  try {
+    run(SpeechInput::readiness(Language::portuguese));
+    FAIL();
+  } catch (const SpeechInput::Failure& failure) {
+    EXPECT_EQ(failure, SpeechInput::Failure::localeUnsupported("pt_BR"));
+  }
+  service.supported.insert("pt_BR");
+  service.format.reset();
+  try {
+    run(SpeechInput::readiness(Language::portuguese));
+    FAIL();
+  } catch (const SpeechInput::Failure& failure) {
+    EXPECT_EQ(failure, SpeechInput::Failure::notRunning());
+  }
+  service.format = AudioFormat::make(16000, 1);
+  EXPECT_EQ(run(SpeechInput::readiness(Language::portuguese)).locale, "pt_BR");
+  EXPECT_EQ(service.calls(), (Strings{"supportedLocale pt_BR", "supportedLocale pt_BR",
+                                      "format pt_BR", "supportedLocale pt_BR", "format pt_BR"}));
+}
+
+TEST_F(Preparation, PrepareReservesInstallsWhatIsMissingThenChecksReadiness) {
+  run(SpeechInput::prepare(Language::english));
+  EXPECT_EQ(service.calls(), (Strings{"supportedLocale en_US", "reserve en_US", "request",
+                                      "supportedLocale en_US", "format en_US"}));
+
+  // A second preparation walks every step again except the cached readiness.
+  service.needsInstallation = true;
+  service.reserveFails = true;  // a failed reservation changes nothing
+  run(SpeechInput::prepare(Language::english));
+  EXPECT_EQ(
+      service.calls(),
+      (Strings{"supportedLocale en_US", "reserve en_US", "request", "supportedLocale en_US",
+               "format en_US", "supportedLocale en_US", "reserve en_US", "request", "install"}));
+}
+
+TEST_F(Preparation, PrepareFailuresReachTheCallerUnchanged) {
+  EXPECT_THROW(run(SpeechInput::prepare(Language::portuguese)), SpeechInput::Failure);
+  EXPECT_EQ(service.calls(), (Strings{"supportedLocale pt_BR"}));
+
+  service.needsInstallation = true;
+  service.installError = std::make_exception_ptr(PlatformError("fake", 7, "no space"));
+  try {
+    run(SpeechInput::prepare(Language::english));
+    FAIL();
+  } catch (const PlatformError& error) {
+    EXPECT_EQ(error.code(), 7);
+  }
+  service.installError = nullptr;
+  service.requestError = std::make_exception_ptr(PlatformError("fake", 8, "offline"));
+  EXPECT_THROW(run(SpeechInput::prepare(Language::english)), PlatformError);
+  // Nothing was cached by the failed preparations.
+  service.requestError = nullptr;
+  service.supported.clear();
+  EXPECT_THROW(run(SpeechInput::readiness(Language::english)), SpeechInput::Failure);
+}
+
+TEST_F(Preparation, ASlowQueryOutlivesItsDeadlineAndStillFillsTheCache) {
+  service.answerDelay = 3.5;  // each of the two questions
+  auto bounded = spawn(answered<SpeechInput::Readiness>(
+                           6.0, [] { return SpeechInput::readiness(Language::english); }),
+                       loop);
+  loop.runUntilIdle();
+  loop.advance(seconds(6.0));
+  ASSERT_TRUE(bounded.finished());
+  EXPECT_FALSE(bounded.result());  // no answer within 6 s
+  loop.advance(seconds(1.0));      // the query goes on and stores its pair
+  service.answerDelay = 0;
+  service.supported.clear();
+  EXPECT_EQ(run(SpeechInput::readiness(Language::english)).locale, "en_US");
+}

@@ -1,0 +1,136 @@
+// The PocketSphinx service on its own: results as the speech input relies on them.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "platform/linux/LinuxAudio.hpp"
+#include "platform/linux/PocketSphinx.hpp"
+#include "speech/SpeechInput.hpp"
+
+using namespace earshot;
+
+namespace {
+
+const std::string librivox =
+    "/usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01_austen_64kb-";
+
+// A recording decoded at 16 kHz mono, as 1024-frame analyzer inputs.
+std::vector<PcmBufferRef> inputs(const std::string& path, double silenceAfter = 0) {
+  linux_platform::LinuxAudioToolkit audio;
+  auto file = audio.openForReading(path);
+  auto whole =
+      PcmBuffer::make(file->processingFormat(), static_cast<std::uint32_t>(file->length()));
+  file->read(*whole);
+  std::vector<float> samples(whole->floatChannelData()[0],
+                             whole->floatChannelData()[0] + whole->frameLength());
+  samples.resize(samples.size() + static_cast<std::size_t>(silenceAfter * 16000), 0.0f);
+  std::vector<PcmBufferRef> out;
+  for (std::size_t start = 0; start < samples.size(); start += 1024) {
+    const auto count =
+        static_cast<std::uint32_t>(std::min<std::size_t>(1024, samples.size() - start));
+    auto buffer = PcmBuffer::make(*AudioFormat::make(16000, 1), count);
+    buffer->setFrameLength(count);
+    std::copy(samples.begin() + start, samples.begin() + start + count,
+              buffer->floatChannelData()[0]);
+    out.push_back(buffer);
+  }
+  return out;
+}
+
+std::vector<SpeechResult> drain(AsyncStream<SpeechResult> results) {
+  std::vector<SpeechResult> out;
+  while (auto result = results.pop()) out.push_back(*result);
+  return out;
+}
+
+class Recognizer : public ::testing::Test {
+ protected:
+  linux_platform::PocketSphinxService service;
+  std::vector<SpeechTranscriber> modules{SpeechInput::makeTranscriber("en_US")};
+};
+
+}  // namespace
+
+TEST_F(Recognizer, EnglishIsSupportedAtSixteenKilohertzMono) {
+  EXPECT_EQ(service.supportedLocale("en_US"), "en_US");
+  EXPECT_EQ(service.bestAvailableAudioFormat(modules), AudioFormat::make(16000, 1));
+  EXPECT_FALSE(service.supportedLocale("de_DE"));
+  EXPECT_FALSE(service.assetInstallationRequest(modules));
+  // A reservation loads the model in the background; the first analyzer takes that decoder.
+  EXPECT_TRUE(service.reserve("en_US"));
+  auto analyzer = service.makeAnalyzer(modules, {});
+  AnalyzerInputStream nothing;
+  nothing.finish();
+  analyzer->start(nothing);
+  analyzer->finalizeAndFinishThroughEndOfInput();
+  EXPECT_TRUE(drain(analyzer->results()).empty());
+  linux_platform::PocketSphinxService nowhere("/nonexistent");
+  EXPECT_FALSE(nowhere.supportedLocale("pt_BR"));
+  EXPECT_FALSE(nowhere.bestAvailableAudioFormat({SpeechInput::makeTranscriber("pt_BR")}));
+}
+
+TEST_F(Recognizer, UtterancesGiveVolatileThenFinalResultsJoinedWithASpace) {
+  auto analyzer = service.makeAnalyzer(modules, {});
+  AnalyzerInputStream stream;
+  for (const auto& b : inputs(librivox + "0880.wav", 1.0)) stream.yield({b});
+  for (const auto& b : inputs(librivox + "0930.wav", 0.5)) stream.yield({b});
+  stream.finish();
+  auto results = analyzer->results();
+  analyzer->start(stream);
+  analyzer->finalizeAndFinishThroughEndOfInput();
+  auto all = drain(results);
+
+  std::vector<std::string> finals;
+  std::size_t volatiles = 0;
+  for (const auto& r : all) {
+    if (r.isFinal)
+      finals.push_back(r.text);
+    else
+      ++volatiles;
+    EXPECT_FALSE(r.text.empty());
+  }
+  ASSERT_GE(finals.size(), 2u);
+  EXPECT_GT(volatiles, finals.size());  // partial hypotheses come while speech goes on
+  EXPECT_NE(finals[0][0], ' ');
+  for (std::size_t k = 1; k < finals.size(); ++k) EXPECT_EQ(finals[k][0], ' ') << finals[k];
+  TranscriptBox box;
+  for (const auto& r : all) box.update(r.text, r.isFinal);
+  EXPECT_NE(box.text().find("young man"), std::string::npos) << box.text();
+  EXPECT_NE(box.text().find(" he might even"), std::string::npos) << box.text();
+}
+
+TEST_F(Recognizer, OverlappingAnalyzersEachFinishAndCancelStopsAtOnce) {
+  auto first = service.makeAnalyzer(modules, {});
+  auto second = service.makeAnalyzer(modules, {});
+  AnalyzerInputStream a, b;
+  auto firstResults = first->results();
+  auto secondResults = second->results();
+  first->start(a);
+  second->start(b);
+  EXPECT_ANY_THROW(second->start(b));  // an analyzer starts once
+  for (const auto& buffer : inputs(librivox + "0880.wav", 0.5)) {
+    a.yield({buffer});
+    b.yield({buffer});
+  }
+  a.finish();
+  first->finalizeAndFinishThroughEndOfInput();
+  auto heard = drain(firstResults);
+  ASSERT_FALSE(heard.empty());
+  EXPECT_TRUE(heard.back().isFinal);
+
+  // The second never gets the end of its input; cancelling ends its results anyway.
+  ASSERT_TRUE(secondResults.pop());  // it is decoding
+  second->cancelAndFinishNow();
+  drain(secondResults);
+  EXPECT_TRUE(secondResults.finished());
+
+  // A decoder went back to the pool: a third analyzer works without loading again.
+  auto third = service.makeAnalyzer(modules, {});
+  AnalyzerInputStream c;
+  c.finish();
+  auto thirdResults = third->results();
+  third->start(c);
+  third->finalizeAndFinishThroughEndOfInput();
+  EXPECT_TRUE(drain(thirdResults).empty());
+}

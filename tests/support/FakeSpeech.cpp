@@ -1,0 +1,121 @@
+#include "support/FakeSpeech.hpp"
+
+#include "platform/PlatformError.hpp"
+
+namespace earshot::testing {
+
+FakeAnalyzer::~FakeAnalyzer() {
+  if (worker_.joinable()) worker_.join();
+}
+
+void FakeAnalyzer::start(AnalyzerInputStream input) {
+  if (refuseStart) throw PlatformError("fake", 1, "The analyzer refused to start.");
+  started_ = true;
+  worker_ = std::thread([this, input]() mutable {
+    while (auto item = input.pop()) {
+      std::lock_guard guard(lock_);
+      ++inputs_;
+      frames_ += item->buffer->frameLength();
+      formats_.push_back(item->buffer->format());
+    }
+    for (const auto& result : script) results_.yield(result);
+    results_.finish();
+    std::lock_guard guard(lock_);
+    done_ = true;
+    changed_.notify_all();
+  });
+}
+
+void FakeAnalyzer::finalizeAndFinishThroughEndOfInput() {
+  std::unique_lock guard(lock_);
+  if (neverFinish) {
+    changed_.wait(guard, [] { return false; });
+  }
+  if (!started_) {
+    results_.finish();
+    return;
+  }
+  changed_.wait(guard, [&] { return done_; });
+}
+
+void FakeAnalyzer::cancelAndFinishNow() {
+  results_.finish();
+}
+
+std::size_t FakeAnalyzer::inputs() const {
+  std::lock_guard guard(lock_);
+  return inputs_;
+}
+std::size_t FakeAnalyzer::frames() const {
+  std::lock_guard guard(lock_);
+  return frames_;
+}
+std::vector<AudioFormat> FakeAnalyzer::formats() const {
+  std::lock_guard guard(lock_);
+  return formats_;
+}
+
+Co<void> FakeSpeechService::Request::downloadAndInstall() {
+  owner_.record("install");
+  if (owner_.installError) std::rethrow_exception(owner_.installError);
+  owner_.needsInstallation = false;
+  co_return;
+}
+
+std::vector<std::string> FakeSpeechService::calls() const {
+  std::lock_guard guard(lock_);
+  return calls_;
+}
+
+void FakeSpeechService::record(std::string call) {
+  std::lock_guard guard(lock_);
+  calls_.push_back(std::move(call));
+}
+
+std::optional<std::string> FakeSpeechService::supportedLocale(const std::string& requested) {
+  record("supportedLocale " + requested);
+  if (!supported.count(requested)) return std::nullopt;
+  return requested;
+}
+
+std::optional<AudioFormat> FakeSpeechService::bestAvailableAudioFormat(
+    const std::vector<SpeechTranscriber>& modules) {
+  record("format " + (modules.empty() ? std::string() : modules.front().locale));
+  lastModules = modules;
+  return format;
+}
+
+Co<std::optional<std::string>> FakeSpeechService::supportedLocaleLater(std::string requested) {
+  if (answerDelay > 0) co_await sleep(seconds(answerDelay));
+  co_return supportedLocale(requested);
+}
+
+Co<std::optional<AudioFormat>> FakeSpeechService::bestAvailableAudioFormatLater(
+    std::vector<SpeechTranscriber> modules) {
+  if (answerDelay > 0) co_await sleep(seconds(answerDelay));
+  co_return bestAvailableAudioFormat(modules);
+}
+
+bool FakeSpeechService::reserve(const std::string& locale) {
+  record("reserve " + locale);
+  if (reserveFails) throw PlatformError("fake", 2, "The reservation failed.");
+  return true;
+}
+
+std::unique_ptr<AssetInstallationRequest> FakeSpeechService::assetInstallationRequest(
+    const std::vector<SpeechTranscriber>&) {
+  record("request");
+  if (requestError) std::rethrow_exception(requestError);
+  if (!needsInstallation) return nullptr;
+  return std::make_unique<Request>(*this);
+}
+
+std::shared_ptr<SpeechAnalyzer> FakeSpeechService::makeAnalyzer(
+    const std::vector<SpeechTranscriber>& modules, SpeechAnalyzer::Options) {
+  record("analyzer " + (modules.empty() ? std::string() : modules.front().locale));
+  auto analyzer = nextAnalyzer ? nextAnalyzer : std::make_shared<FakeAnalyzer>();
+  nextAnalyzer = nullptr;
+  return analyzer;
+}
+
+}  // namespace earshot::testing

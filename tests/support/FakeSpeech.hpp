@@ -1,0 +1,96 @@
+#pragma once
+
+// A scripted speech analysis service for tests: locales, formats and asset requests as the test
+// sets them, and analyzers that record their input and deliver scripted results.
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/Speech.hpp"
+
+namespace earshot::testing {
+
+class FakeAnalyzer final : public SpeechAnalyzer {
+ public:
+  // Delivered, in order, once the input has ended.
+  std::vector<SpeechResult> script;
+  bool refuseStart = false;
+  // finalizeAndFinishThroughEndOfInput never returns.
+  bool neverFinish = false;
+
+  ~FakeAnalyzer() override;
+
+  AsyncStream<SpeechResult> results() override { return results_; }
+  std::exception_ptr failure() const override { return nullptr; }
+  void start(AnalyzerInputStream input) override;
+  void finalizeAndFinishThroughEndOfInput() override;
+  void cancelAndFinishNow() override;
+
+  bool started() const { return started_; }
+  std::size_t inputs() const;
+  std::size_t frames() const;
+  std::vector<AudioFormat> formats() const;
+
+ private:
+  AsyncStream<SpeechResult> results_;
+  std::atomic<bool> started_{false};
+  std::thread worker_;
+  mutable std::mutex lock_;
+  std::condition_variable changed_;
+  bool done_ = false;
+  std::size_t inputs_ = 0, frames_ = 0;
+  std::vector<AudioFormat> formats_;
+};
+
+class FakeSpeechService final : public SpeechService {
+ public:
+  class Request final : public AssetInstallationRequest {
+   public:
+    explicit Request(FakeSpeechService& owner) : owner_(owner) {}
+    Co<void> downloadAndInstall() override;
+
+   private:
+    FakeSpeechService& owner_;
+  };
+
+  std::set<std::string> supported{"en_US"};
+  std::optional<AudioFormat> format = AudioFormat::make(16000, 1);
+  bool reserveFails = false;
+  bool needsInstallation = false;
+  std::exception_ptr requestError;
+  std::exception_ptr installError;
+  // How long the loop-side readiness questions take, in loop time.
+  double answerDelay = 0;
+  // The analyzer handed out next (a fresh one when empty).
+  std::shared_ptr<FakeAnalyzer> nextAnalyzer;
+
+  // Every call, in order: "supportedLocale pt_BR", "format en_US", "reserve en_US", "request",
+  // "install", "analyzer en_US".
+  std::vector<std::string> calls() const;
+
+  std::optional<std::string> supportedLocale(const std::string& requested) override;
+  std::optional<AudioFormat> bestAvailableAudioFormat(
+      const std::vector<SpeechTranscriber>& modules) override;
+  Co<std::optional<std::string>> supportedLocaleLater(std::string requested) override;
+  Co<std::optional<AudioFormat>> bestAvailableAudioFormatLater(
+      std::vector<SpeechTranscriber> modules) override;
+  bool reserve(const std::string& locale) override;
+  std::unique_ptr<AssetInstallationRequest> assetInstallationRequest(
+      const std::vector<SpeechTranscriber>& modules) override;
+  std::shared_ptr<SpeechAnalyzer> makeAnalyzer(const std::vector<SpeechTranscriber>& modules,
+                                               SpeechAnalyzer::Options options) override;
+
+  std::vector<SpeechTranscriber> lastModules;
+
+ private:
+  void record(std::string call);
+  mutable std::mutex lock_;
+  std::vector<std::string> calls_;
+};
+
+}  // namespace earshot::testing
