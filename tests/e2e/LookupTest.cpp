@@ -3,8 +3,8 @@
 #include <thread>
 
 #include "support/AppFixtures.hpp"
+#include "support/Child.hpp"
 #include "support/Process.hpp"
-#include "support/Spawned.hpp"
 #include "support/XServer.hpp"
 
 // After the test headers: Xlib's macros would break them.
@@ -206,7 +206,7 @@ TEST(LookupCommand, OpenWithoutADisplayFailsClearly) {
 TEST(LookupCommand, OpenStartsTheAppOnceThenBringsItToTheFront) {
   XServer server;
   ASSERT_TRUE(server.running());
-  Spawned manager(EARSHOT_STAND_IN_WM, {}, {{"DISPLAY", server.display()}});
+  Child manager(EARSHOT_STAND_IN_WM, {}, {{"DISPLAY", server.display()}}, Child::Ending::kill);
   ASSERT_EQ(manager.readLine(), "ready");
   Machine machine;
   XQuery x(server.display());
@@ -227,7 +227,8 @@ TEST(LookupCommand, OpenStartsTheAppOnceThenBringsItToTheFront) {
   EXPECT_GT(started[0].pid, 0);
 
   // Another application takes the front.
-  Spawned other(EARSHOT_FIXTURE_APP, {"fixture-other"}, {{"DISPLAY", server.display()}});
+  Child other(EARSHOT_FIXTURE_APP, {"fixture-other"}, {{"DISPLAY", server.display()}},
+              Child::Ending::kill);
   auto others = x.waitFor("fixture-other", 1);
   ASSERT_EQ(others.size(), 1u);
   for (int i = 0; i < 500 && x.active() != others[0].id; ++i)

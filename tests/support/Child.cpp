@@ -7,13 +7,17 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
 
 extern char** environ;
 
 namespace earshot::testing {
 
 Child::Child(const std::string& program, const std::vector<std::string>& arguments,
-             const std::map<std::string, std::string>& environment) {
+             const std::map<std::string, std::string>& environment, Ending ending)
+    : ending_(ending) {
   int in[2], out[2];
   if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC)) std::abort();
   std::vector<std::string> env;
@@ -28,6 +32,8 @@ Child::Child(const std::string& program, const std::vector<std::string>& argumen
   if (pid_ == 0) {
     dup2(in[0], 0);
     dup2(out[1], 1);
+    int null = open("/dev/null", O_WRONLY);
+    dup2(null, 2);
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -48,6 +54,7 @@ Child::~Child() {
   if (output_ >= 0) close(output_);
   if (pid_ <= 0) return;
   int status;
+  if (ending_ == Ending::kill) kill(pid_, SIGKILL);
   for (int i = 0; i < 200; ++i) {
     if (waitpid(pid_, &status, WNOHANG) == pid_) return;
     usleep(10000);
@@ -72,6 +79,21 @@ std::string Child::readLine(std::chrono::milliseconds timeout) {
     ssize_t n = read(output_, chunk, sizeof chunk);
     if (n <= 0) return {};
     buffer_.append(chunk, static_cast<size_t>(n));
+  }
+}
+
+void killProcess(pid_t pid) {
+  if (pid <= 0) return;
+  kill(pid, SIGKILL);
+  // Reap it when it is our child; otherwise wait until it is gone or a zombie of another parent.
+  for (int i = 0; i < 200; ++i) {
+    if (waitpid(pid, nullptr, WNOHANG) == pid || kill(pid, 0) != 0) return;
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    auto close = line.rfind(')');
+    if (close != std::string::npos && line.compare(close, 3, ") Z") == 0) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 }
 
