@@ -125,9 +125,10 @@ std::optional<AppRef> AppCatalog::app(std::string_view text, bool exact) const {
     auto at = byPath.find(app.path);
     return at == byPath.end() ? nullptr : &candidates[at->second];
   };
+  // The row that gives the new score is the one answered: two rows may share a path.
   auto set = [&](const AppRef& app, double score) {
     if (Candidate* held = holder(app)) {
-      held->score = score;
+      *held = {app, score};
       return;
     }
     candidates.push_back({app, score});

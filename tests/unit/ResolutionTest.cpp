@@ -126,3 +126,20 @@ TEST(Resolution, ScoresOnlyRise) {
   auto mail = app("Mail", {"mail", "e mail"});
   EXPECT_EQ(describe(AppCatalog{{mail}}.app("correio")), "Mail");
 }
+
+TEST(Resolution, TheRowThatRaisesTheScoreIsTheAnswer) {
+  // Two rows of one application (one path): a later row that scores higher is the one answered,
+  // a later row that only ties is not.
+  const AppCatalog::Entry byPrefix{AppRef{"Foo Bar", std::nullopt, "/x/Foo.app"}, {"foo bar"}};
+  const AppCatalog::Entry byName{AppRef{"Foo", "foo", "/x/Foo.app", true}, {"foo"}};
+  auto found = AppCatalog{{byPrefix, byName}}.app("foo");
+  ASSERT_TRUE(found);
+  EXPECT_EQ(*found, byName.app);
+  found = AppCatalog{{byName, byPrefix}}.app("foo");
+  ASSERT_TRUE(found);
+  EXPECT_EQ(*found, byName.app);
+  const AppCatalog::Entry alsoByName{AppRef{"Foo Again", std::nullopt, "/x/Foo.app"}, {"foo"}};
+  found = AppCatalog{{byName, alsoByName}}.app("foo");
+  ASSERT_TRUE(found);
+  EXPECT_EQ(*found, byName.app);
+}
