@@ -153,7 +153,8 @@ std::optional<AppRef> AppCatalog::app(std::string_view text, bool exact) const {
         continue;
       }
       if (exact) continue;
-      if (name.starts_with(wordPrefix)) {
+      // Character by character: a space may join a following mark into one character.
+      if (beginsWith(name, wordPrefix)) {
         offer(entry.app, 0.8);
       } else if (queryLength >= 4 && beginsWith(name, query)) {
         offer(entry.app, 0.8);

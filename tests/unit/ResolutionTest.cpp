@@ -94,6 +94,8 @@ TEST(Resolution, Table) {
        false,
        "Safaris"},
       {"word prefix with a short query", {app("Go Maps", {"Go Maps"})}, "go", false, "Go Maps"},
+      // A space followed by a spacing mark is one character: "pix" and a space do not begin it.
+      {"word prefix by whole characters", {app("Pix", {"pix \u093Ek"})}, "pix", false, nullptr},
   };
   for (const auto& c : cases) {
     AppCatalog catalog{c.catalog};
