@@ -22,13 +22,18 @@ std::optional<int> lookup(Workspace& workspace, MainLoop& loop, const std::strin
 
   // Shared by the launch's completion, which may come on any thread, and the timer.
   auto answer = std::make_shared<Answer>(std::move(exit));
-  workspace.open(found->path, [answer, payload](std::exception_ptr error) {
-    if (error) {
-      answer->give("error", reason(error), 1);
-    } else {
-      answer->give("app", payload, 0);
-    }
-  });
+  try {
+    workspace.open(found->path, [answer, payload](std::exception_ptr error) {
+      if (error) {
+        answer->give("error", reason(error), 1);
+      } else {
+        answer->give("app", payload, 0);
+      }
+    });
+  } catch (...) {
+    // A launch that cannot even be requested is a launch error, not a crash.
+    answer->give("error", reason(std::current_exception()), 1);
+  }
   loop.after(seconds(launchTimeLimit), [answer] {
     answer->give("error", {{"reason", "failed"}, {"detail", "timed out"}}, 1);
   });

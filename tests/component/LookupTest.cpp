@@ -105,15 +105,24 @@ TEST_F(Lookup, LaunchAnswersOnceWithTheWorkspaceOutcome) {
 }
 
 TEST_F(Lookup, LaunchErrorIsFailedWithItsText) {
-  workspace.launchError =
+  const auto error =
       std::make_exception_ptr(PlatformError("g-spawn-error-quark", 8, "Failed to execute"));
+  const std::vector<nlohmann::json> failed{
+      {{"event", "error"},
+       {"reason", "failed"},
+       {"detail", "Error Domain=g-spawn-error-quark Code=8 \"Failed to execute\""}}};
+  workspace.launchError = error;
   EXPECT_EQ(lookup("safari", false, true), std::nullopt);
   EXPECT_EQ(exits, (std::vector<int>{1}));
-  EXPECT_EQ(lines.take(),
-            (std::vector<nlohmann::json>{
-                {{"event", "error"},
-                 {"reason", "failed"},
-                 {"detail", "Error Domain=g-spawn-error-quark Code=8 \"Failed to execute\""}}}));
+  EXPECT_EQ(lines.take(), failed);
+
+  // A launch request that throws instead of answering is the same error, answered once.
+  exits.clear();
+  workspace.launchThrows = error;
+  EXPECT_EQ(lookup("safari", false, true), std::nullopt);
+  loop.advance(earshot::seconds(9));
+  EXPECT_EQ(exits, (std::vector<int>{1}));
+  EXPECT_EQ(lines.take(), failed);
 }
 
 TEST_F(Lookup, SilentLaunchTimesOutAfterEightSeconds) {

@@ -173,6 +173,7 @@ std::optional<DesktopEntry> FixtureWorkspace::desktopEntry(const std::string& pa
 
 void FixtureWorkspace::open(const std::string& path, std::function<void(std::exception_ptr)> done) {
   opened.push_back(path);
+  if (launchThrows) std::rethrow_exception(launchThrows);
   if (answerLaunch) done(launchError);
 }
 

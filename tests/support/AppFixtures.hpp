@@ -78,6 +78,7 @@ class FixtureWorkspace : public Workspace {
   std::vector<RunningApplication> running;
   std::vector<std::string> opened;
   std::exception_ptr launchError;
+  std::exception_ptr launchThrows;  // thrown by `open` itself, before any answer
   bool answerLaunch = true;
 
  private:
