@@ -53,11 +53,22 @@ std::vector<std::string> plainNames(const std::vector<std::string>& candidates) 
   return names;
 }
 
-// "org.gnome.Calendar.desktop" -> "Calendar"; IDs that are not reverse-domain names stay whole.
+// "org.gnome.Calendar.desktop" -> "Calendar". IDs that are not reverse-domain names stay whole: a
+// domain has at least two labels before the name, each beginning with a letter, so a versioned
+// "gimp-2.10.22" keeps its number.
 std::string desktopBundleName(const std::string& id) {
   std::string stem = id.ends_with(".desktop") ? id.substr(0, id.size() - 8) : id;
-  if (std::count(stem.begin(), stem.end(), '.') >= 2) return stem.substr(stem.rfind('.') + 1);
-  return stem;
+  const auto last = stem.rfind('.');
+  if (last == std::string::npos || last + 1 == stem.size()) return stem;
+  int labels = 0;
+  for (size_t start = 0; start <= last; ++labels) {
+    const size_t end = stem.find('.', start);
+    const char first = stem[start];
+    if (end == start || !((first >= 'a' && first <= 'z') || (first >= 'A' && first <= 'Z')))
+      return stem;
+    start = end + 1;
+  }
+  return labels >= 2 ? stem.substr(last + 1) : stem;
 }
 
 void take(plist_t dictionary, std::vector<std::string>& list) {

@@ -172,6 +172,8 @@ TEST_F(CatalogScan, DesktopEntriesThenRunningApplications) {
       DesktopEntry{"secret.desktop", "/x/secret.desktop", "Secret", "Secret", {}, true},
       DesktopEntry{
           "org.example.Viewer.desktop", "/y/viewer.desktop", "Viewer", "Viewer", {}, false},
+      // A version number is no reverse domain: its last part alone would be a name like "22".
+      DesktopEntry{"gimp-2.10.22.desktop", "/y/gimp.desktop", "GIMP", "GIMP", {}, false},
   };
   workspace.running = {
       RunningApplication{"us.zoom", downloads + "/Zoom.app", true},
@@ -181,7 +183,7 @@ TEST_F(CatalogScan, DesktopEntriesThenRunningApplications) {
       RunningApplication{"none", std::nullopt, true},
   };
   auto catalog = AppCatalog::scan(workspace);
-  ASSERT_EQ(catalog.entries.size(), 4u);
+  ASSERT_EQ(catalog.entries.size(), 5u);
   EXPECT_EQ(catalog.entries[0].app.name, "Safari");
   EXPECT_TRUE(catalog.entries[0].app.isRunning);
   EXPECT_EQ(catalog.entries[1].app, (earshot::AppRef{"Calendário", "org.gnome.Calendar.desktop",
@@ -189,8 +191,9 @@ TEST_F(CatalogScan, DesktopEntriesThenRunningApplications) {
   EXPECT_EQ(catalog.entries[1].names, (std::vector<std::string>{"calendario", "calendar"}));
   EXPECT_FALSE(catalog.entries[2].app.isRunning);
   EXPECT_EQ(catalog.entries[2].names, (std::vector<std::string>{"viewer"}));
-  EXPECT_EQ(catalog.entries[3].app.path, downloads + "/Zoom.app");
-  EXPECT_TRUE(catalog.entries[3].app.isRunning);
+  EXPECT_EQ(catalog.entries[3].names, (std::vector<std::string>{"gimp", "gimp 2 10 22"}));
+  EXPECT_EQ(catalog.entries[4].app.path, downloads + "/Zoom.app");
+  EXPECT_TRUE(catalog.entries[4].app.isRunning);
 
   earshot::spoken = Language::english;
   EXPECT_EQ(AppCatalog::scan(workspace).entries[1].app.name, "Calendar");
