@@ -58,7 +58,7 @@ class VoiceHotKey : public std::enable_shared_from_this<VoiceHotKey> {
   std::function<void()> onUp;
 
   // Makes `combo` this key's chord, dropping the one it holds first. Throws Failure; on failure
-  // the key is left unregistered.
+  // the key is left unregistered. (Not `register`: that is a reserved word in C++.)
   void registerCombo(VoiceKeyCombo combo);
   // Drops the registration, if any, and clears isDown. Never fails.
   void unregister();
@@ -66,6 +66,8 @@ class VoiceHotKey : public std::enable_shared_from_this<VoiceHotKey> {
   // the next press is delivered.
   void forget() { isDown_ = false; }
 
+  // The chord held now. Read-only: only registerCombo and unregister change it, so it always is
+  // the chord the platform has.
   const std::optional<VoiceKeyCombo>& combo() const { return combo_; }
   std::uint32_t id() const { return id_; }
   bool isDown() const { return isDown_; }

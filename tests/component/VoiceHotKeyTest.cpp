@@ -134,6 +134,11 @@ TEST_F(HotKeys, RegisteringAgainReplacesTheChordUnderTheSameNumber) {
   EXPECT_FALSE(key->isDown());
   service.release(optionSpace);
   EXPECT_EQ(ups, 0);
+  // Its own chord is no obstacle: the old registration goes before the new one is asked for.
+  key->registerCombo(optionSpace);
+  EXPECT_EQ(key->combo(), optionSpace);
+  EXPECT_EQ(service.registered(), std::set<VoiceKeyCombo>{optionSpace});
+  EXPECT_EQ(VoiceHotKey::registeredCount(), 1u);
 }
 
 TEST_F(HotKeys, TakenAndFailedCarryTheirCauseAndLeaveTheKeyUnregistered) {
