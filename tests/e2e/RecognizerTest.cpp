@@ -151,6 +151,13 @@ TEST_F(Recognizer, OverlappingAnalyzersEachFinishAndCancelStopsAtOnce) {
   drain(secondResults);
   EXPECT_TRUE(secondResults.finished());
 
+  // An analyzer stopped before it started refuses to start later.
+  auto stopped = service.makeAnalyzer(modules, {});
+  stopped->cancelAndFinishNow();
+  AnalyzerInputStream open;
+  EXPECT_ANY_THROW(stopped->start(open));
+  EXPECT_TRUE(stopped->results().finished());
+
   // A decoder went back to the pool: a third analyzer works without loading again.
   auto third = service.makeAnalyzer(modules, {});
   AnalyzerInputStream c;

@@ -254,6 +254,10 @@ class PocketSphinxAnalyzer final : public SpeechAnalyzer {
       std::lock_guard guard(state_->lock);
       if (state_->started || state_->done)
         throw PlatformError("pocketsphinx", 4, "The analyzer has already started.");
+      // A stopped analyzer stays stopped: it would otherwise hold a decoder on a stream that
+      // nobody may ever finish.
+      if (state_->cancelled)
+        throw PlatformError("pocketsphinx", 5, "The analyzer has been stopped.");
       state_->started = true;
       state_->input = input;
     }
