@@ -227,6 +227,12 @@ TEST(Transcript, JoinsFinalsAndReplacesTheVolatileText) {
   EXPECT_EQ(box.update(" Fine\n", true), "Hello world. Fine");
   EXPECT_EQ(box.text(), "Hello world. Fine");
   EXPECT_EQ(TranscriptBox().text(), "");
+
+  // Unicode white space and line breaks are trimmed too; inner ones and other letters stay.
+  EXPECT_EQ(trimmed("\u00a0\u3000 olá\u00a0mundo\u2028\u0085\u2029 "), "olá\u00a0mundo");
+  EXPECT_EQ(trimmed("\u2003\n"), "");
+  EXPECT_EQ(trimmed("ação\u200b"), "ação\u200b");  // a zero-width space is not white space
+  EXPECT_EQ(trimmed(" \xff "), "\xff");            // stray bytes are kept whole
 }
 
 TEST(Sinks, CarryValuesToTheMainThreadWhileTheSpeechInputLives) {
