@@ -130,12 +130,15 @@ SpeechInput::CaptureCallback SpeechInput::tap(std::shared_ptr<Shapers> shapers,
 
 std::shared_ptr<LevelSink> SpeechInput::levels(std::int64_t id, std::weak_ptr<SpeechInput> speech) {
   MainLoop* loop = &MainLoop::current();
-  return std::make_shared<LevelSink>([loop, id, speech](float value) {
-    loop->post([id, speech, value] {
-      auto input = speech.lock();
-      if (input && input->onLevel) input->onLevel(id, value);
-    });
-  });
+  // The throttle reads the loop's clock, so that virtual time drives it in tests too.
+  return std::make_shared<LevelSink>(
+      [loop, id, speech](float value) {
+        loop->post([id, speech, value] {
+          auto input = speech.lock();
+          if (input && input->onLevel) input->onLevel(id, value);
+        });
+      },
+      [loop] { return loop->now(); });
 }
 
 std::shared_ptr<PartialSink> SpeechInput::partials(std::int64_t id,

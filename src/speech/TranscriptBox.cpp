@@ -1,13 +1,41 @@
 #include "speech/TranscriptBox.hpp"
 
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
+
+#include <cstdint>
+#include <limits>
+
 namespace earshot {
 
 std::string trimmed(const std::string& text) {
-  constexpr const char* space = " \t\n\r\v\f";
-  const auto first = text.find_first_not_of(space);
-  if (first == std::string::npos) return {};
-  const auto last = text.find_last_not_of(space);
-  return text.substr(first, last - first + 1);
+  if (text.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+    constexpr const char* space = " \t\n\r\v\f";  // beyond what ICU's offsets reach
+    const auto first = text.find_first_not_of(space);
+    if (first == std::string::npos) return {};
+    return text.substr(first, text.find_last_not_of(space) - first + 1);
+  }
+  // Every Unicode white space and line break counts (no-break space, line separator, ...), not
+  // only the ASCII ones; a byte that is not UTF-8 stops the trim.
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+  const auto length = static_cast<std::int32_t>(text.size());
+  std::int32_t begin = 0;
+  while (begin < length) {
+    std::int32_t next = begin;
+    UChar32 c;
+    U8_NEXT(bytes, next, length, c);
+    if (c < 0 || !u_isUWhiteSpace(c)) break;
+    begin = next;
+  }
+  std::int32_t end = length;
+  while (end > begin) {
+    std::int32_t previous = end;
+    UChar32 c;
+    U8_PREV(bytes, begin, previous, c);
+    if (c < 0 || !u_isUWhiteSpace(c)) break;
+    end = previous;
+  }
+  return text.substr(static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin));
 }
 
 std::string TranscriptBox::update(const std::string& text, bool isFinal) {

@@ -38,6 +38,30 @@ std::vector<PcmBufferRef> inputs(const std::string& path, double silenceAfter = 
   return out;
 }
 
+// Frames [from, from + count) of a 16 kHz recording between 0.5 s and 1 s of silence, cut as the
+// capture path cuts 48 kHz buffers of 2048 frames (683 frames at 16 kHz).
+AnalyzerInputStream clip(const std::string& path, std::size_t from, std::size_t count) {
+  linux_platform::LinuxAudioToolkit audio;
+  auto file = audio.openForReading(path);
+  auto whole =
+      PcmBuffer::make(file->processingFormat(), static_cast<std::uint32_t>(file->length()));
+  file->read(*whole);
+  const float* samples = whole->floatChannelData()[0];
+  std::vector<float> signal(8000, 0.0f);
+  signal.insert(signal.end(), samples + from, samples + from + count);
+  signal.resize(signal.size() + 16000, 0.0f);
+  AnalyzerInputStream stream;
+  for (std::size_t start = 0; start < signal.size(); start += 683) {
+    const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(683, signal.size() - start));
+    auto buffer = PcmBuffer::make(*AudioFormat::make(16000, 1), n);
+    buffer->setFrameLength(n);
+    std::copy(signal.begin() + start, signal.begin() + start + n, buffer->floatChannelData()[0]);
+    stream.yield({buffer});
+  }
+  stream.finish();
+  return stream;
+}
+
 std::vector<SpeechResult> drain(AsyncStream<SpeechResult> results) {
   std::vector<SpeechResult> out;
   while (auto result = results.pop()) out.push_back(*result);
@@ -84,12 +108,14 @@ TEST_F(Recognizer, UtterancesGiveVolatileThenFinalResultsJoinedWithASpace) {
   std::vector<std::string> finals;
   std::size_t volatiles = 0;
   for (const auto& r : all) {
-    if (r.isFinal)
+    if (r.isFinal) {
       finals.push_back(r.text);
-    else
+    } else {
       ++volatiles;
-    EXPECT_FALSE(r.text.empty());
+      EXPECT_FALSE(r.text.empty());
+    }
   }
+  EXPECT_TRUE(all.back().isFinal);
   ASSERT_GE(finals.size(), 2u);
   EXPECT_GT(volatiles, finals.size());  // partial hypotheses come while speech goes on
   EXPECT_NE(finals[0][0], ' ');
@@ -125,6 +151,13 @@ TEST_F(Recognizer, OverlappingAnalyzersEachFinishAndCancelStopsAtOnce) {
   drain(secondResults);
   EXPECT_TRUE(secondResults.finished());
 
+  // An analyzer stopped before it started refuses to start later.
+  auto stopped = service.makeAnalyzer(modules, {});
+  stopped->cancelAndFinishNow();
+  AnalyzerInputStream open;
+  EXPECT_ANY_THROW(stopped->start(open));
+  EXPECT_TRUE(stopped->results().finished());
+
   // A decoder went back to the pool: a third analyzer works without loading again.
   auto third = service.makeAnalyzer(modules, {});
   AnalyzerInputStream c;
@@ -133,4 +166,33 @@ TEST_F(Recognizer, OverlappingAnalyzersEachFinishAndCancelStopsAtOnce) {
   third->start(c);
   third->finalizeAndFinishThroughEndOfInput();
   EXPECT_TRUE(drain(thirdResults).empty());
+}
+
+TEST(RecognizerFragments, VolatileWordsTheDecoderTakesBackAreClosedByAnEmptyFinal) {
+  // Short fragments on which a fresh decoder first hears a word, then keeps none of it.
+  struct Fragment {
+    const char* name;
+    std::size_t from, count;
+  };
+  for (const auto& [name, from, count] :
+       {Fragment{"0870.wav", 26400, 1600}, Fragment{"0930.wav", 32400, 2400}}) {
+    SCOPED_TRACE(name);
+    linux_platform::PocketSphinxService service;
+    auto analyzer = service.makeAnalyzer({SpeechInput::makeTranscriber("en_US")}, {});
+    auto results = analyzer->results();
+    analyzer->start(clip(librivox + name, from, count));
+    analyzer->finalizeAndFinishThroughEndOfInput();
+    auto all = drain(results);
+    ASSERT_FALSE(all.empty());
+    EXPECT_FALSE(all.front().isFinal);
+    // The volatile text must not outlive its utterance in the transcript.
+    ASSERT_TRUE(all.back().isFinal);
+    TranscriptBox box;
+    std::string finals;
+    for (const auto& r : all) {
+      box.update(r.text, r.isFinal);
+      if (r.isFinal) finals += r.text;
+    }
+    EXPECT_EQ(box.text(), trimmed(finals));
+  }
 }

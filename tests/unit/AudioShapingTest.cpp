@@ -227,6 +227,12 @@ TEST(Transcript, JoinsFinalsAndReplacesTheVolatileText) {
   EXPECT_EQ(box.update(" Fine\n", true), "Hello world. Fine");
   EXPECT_EQ(box.text(), "Hello world. Fine");
   EXPECT_EQ(TranscriptBox().text(), "");
+
+  // Unicode white space and line breaks are trimmed too; inner ones and other letters stay.
+  EXPECT_EQ(trimmed("\u00a0\u3000 olá\u00a0mundo\u2028\u0085\u2029 "), "olá\u00a0mundo");
+  EXPECT_EQ(trimmed("\u2003\n"), "");
+  EXPECT_EQ(trimmed("ação\u200b"), "ação\u200b");  // a zero-width space is not white space
+  EXPECT_EQ(trimmed(" \xff "), "\xff");            // stray bytes are kept whole
 }
 
 TEST(Sinks, CarryValuesToTheMainThreadWhileTheSpeechInputLives) {
@@ -258,17 +264,26 @@ TEST(Sinks, CarryValuesToTheMainThreadWhileTheSpeechInputLives) {
   auto tenth = PcmBuffer::make(*AudioFormat::make(16000, 1), 4);
   tenth->setFrameLength(4);
   std::fill(tenth->floatChannelData()[0], tenth->floatChannelData()[0] + 4, 0.1f);
-  SpeechInput::levels(8, speech)->consume(*tenth);
+  auto metered = SpeechInput::levels(8, speech);
+  metered->consume(*tenth);
   loop.runUntilIdle();
   ASSERT_EQ(levels.size(), 1u);
   EXPECT_EQ(levels[0].first, 8);
   EXPECT_NEAR(levels[0].second, 0.75f, 1e-5);
+  // Its throttle follows the loop's clock.
+  loop.advance(std::chrono::milliseconds(49));
+  metered->consume(*tenth);
+  loop.advance(std::chrono::milliseconds(1));
+  metered->consume(*tenth);
+  metered->consume(*tenth);
+  loop.runUntilIdle();
+  EXPECT_EQ(levels.size(), 2u);
 
   partial->emit("late");
   speech.reset();  // gone before the value arrives: dropped without error
   loop.runUntilIdle();
   EXPECT_EQ(partials.size(), 2u);
-  EXPECT_EQ(levels.size(), 1u);
+  EXPECT_EQ(levels.size(), 2u);
 }
 
 TEST(Failure, EqualityComparesCasesAndLocaleIdentifiers) {

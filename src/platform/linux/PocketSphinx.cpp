@@ -182,9 +182,11 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input, bo
   auto closeUtterance = [&] {
     ps_end_utt(decoder);
     std::string words = text(ps_get_hyp(decoder, nullptr));
-    if (!words.empty() && !state->cancelled) {
+    // The final stands in for the utterance's volatile text, so it is sent even when the decoder
+    // took every word back; an utterance that showed nothing gives no result at all.
+    if (!state->cancelled && (!words.empty() || !lastPartial.empty())) {
       state->results.yield(SpeechResult{words, true});
-      spokeBefore = true;
+      if (!words.empty()) spokeBefore = true;
     }
     lastPartial.clear();
     inUtterance = false;
@@ -252,6 +254,10 @@ class PocketSphinxAnalyzer final : public SpeechAnalyzer {
       std::lock_guard guard(state_->lock);
       if (state_->started || state_->done)
         throw PlatformError("pocketsphinx", 4, "The analyzer has already started.");
+      // A stopped analyzer stays stopped: it would otherwise hold a decoder on a stream that
+      // nobody may ever finish.
+      if (state_->cancelled)
+        throw PlatformError("pocketsphinx", 5, "The analyzer has been stopped.");
       state_->started = true;
       state_->input = input;
     }
