@@ -11,7 +11,7 @@
 #include <string>
 #include <thread>
 
-extern char** environ;
+#include "support/Exec.hpp"
 
 namespace earshot::testing {
 
@@ -20,13 +20,7 @@ Child::Child(const std::string& program, const std::vector<std::string>& argumen
     : ending_(ending) {
   int in[2], out[2];
   if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC)) std::abort();
-  std::vector<std::string> env;
-  for (char** e = environ; *e; ++e) {
-    std::string entry(*e);
-    if (!environment.count(entry.substr(0, entry.find('=')))) env.push_back(entry);
-  }
-  for (const auto& [name, value] : environment)
-    if (!value.empty()) env.push_back(name + "=" + value);
+  std::vector<std::string> env = environmentWith(environment);
 
   pid_ = fork();
   if (pid_ == 0) {
@@ -34,14 +28,7 @@ Child::Child(const std::string& program, const std::vector<std::string>& argumen
     dup2(out[1], 1);
     int null = open("/dev/null", O_WRONLY);
     dup2(null, 2);
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    execve(program.c_str(), argv.data(), envp.data());
-    _exit(127);
+    execute(program, arguments, env);
   }
   close(in[0]);
   close(out[1]);

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <sstream>
 
-extern char** environ;
+#include "support/Exec.hpp"
 
 namespace earshot::testing {
 
@@ -33,14 +33,7 @@ RunResult run(const std::string& program, const std::vector<std::string>& argume
   int in[2], out[2], err[2];
   if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) std::abort();
 
-  std::vector<std::string> env;
-  for (char** e = environ; *e; ++e) {
-    std::string entry(*e);
-    auto name = entry.substr(0, entry.find('='));
-    if (!options.environment.count(name)) env.push_back(entry);
-  }
-  for (const auto& [name, value] : options.environment)
-    if (!value.empty()) env.push_back(name + "=" + value);
+  std::vector<std::string> env = environmentWith(options.environment);
 
   pid_t child = fork();
   if (child == 0) {
@@ -49,14 +42,7 @@ RunResult run(const std::string& program, const std::vector<std::string>& argume
     dup2(err[1], 2);
     if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0)
       _exit(126);
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    execve(program.c_str(), argv.data(), envp.data());
-    _exit(127);
+    execute(program, arguments, env);
   }
   close(in[0]);
   close(out[1]);
