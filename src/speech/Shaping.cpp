@@ -66,6 +66,8 @@ std::shared_ptr<MicrophoneShaper> Shapers::shaper(const AudioFormat& format) {
 }
 
 float LevelSink::level(float rms) {
+  // A corrupt sample must not reach the host as a null level.
+  if (std::isnan(rms)) return 0.0f;
   const float db = 20.0f * std::log10(std::max(rms, 0.00001f));
   float value = std::min((db + 50.0f) / 40.0f, 1.0f);
   return value < 0 ? 0.0f : value;

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <limits>
 
 #include "async/MainLoop.hpp"
 #include "platform/linux/LinuxAudio.hpp"
@@ -95,6 +96,8 @@ TEST(Levels, MapDecibelsLinearlyBetweenMinusFiftyAndMinusTen) {
   EXPECT_NEAR(LevelSink::level(0.01f), 0.25f, 1e-6);
   EXPECT_EQ(LevelSink::level(0.001f), 0.0f);
   EXPECT_TRUE(std::isfinite(LevelSink::level(0)));
+  EXPECT_EQ(LevelSink::level(std::numeric_limits<float>::quiet_NaN()), 0.0f);
+  EXPECT_EQ(LevelSink::level(std::numeric_limits<float>::infinity()), 1.0f);
 }
 
 TEST(Levels, AreMeasuredOnTheFirstChannelAndThrottledToOnePer50Milliseconds) {
