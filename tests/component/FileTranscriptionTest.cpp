@@ -30,7 +30,7 @@ class FileTranscription : public ::testing::Test {
   }
   linux_platform::LinuxAudioToolkit audio;
   FakeSpeechService service;
-  earshot::testing::AudioScratchDir dir;
+  earshot::testing::TemporaryFolder dir;
 };
 
 // Captures event lines written while it lives.

@@ -11,7 +11,7 @@
 #include "support/AudioFiles.hpp"
 #include "support/Process.hpp"
 
-using earshot::testing::AudioScratchDir;
+using earshot::testing::TemporaryFolder;
 using earshot::testing::run;
 using earshot::testing::RunResult;
 
@@ -95,7 +95,7 @@ void variant(const std::string& source, const std::string& target, int rate, int
   sf_close(file);
 }
 
-std::string synthesize(const AudioScratchDir& dir, const std::string& text) {
+std::string synthesize(const TemporaryFolder& dir, const std::string& text) {
   const std::string path = dir.file("spoken.wav");
   const std::string command = "flite -voice slt -t '" + text + "' -o " + path;
   EXPECT_EQ(std::system(command.c_str()), 0);
@@ -111,7 +111,7 @@ TEST(FileCommand, RecognizesRecordedSpeech) {
 }
 
 TEST(FileCommand, RecognizesSpeechAtOtherRatesChannelsAndContainers) {
-  AudioScratchDir dir;
+  TemporaryFolder dir;
   const auto spoken = synthesize(dir, "open the calendar and play some music");
   const std::vector<std::string> keys{"calendar", "play", "some", "music"};
   variant(spoken, dir.file("a.wav"), 44100, 2, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
@@ -124,7 +124,7 @@ TEST(FileCommand, RecognizesSpeechAtOtherRatesChannelsAndContainers) {
 }
 
 TEST(FileCommand, SilenceAndEmptyFilesGiveAnEmptyText) {
-  AudioScratchDir dir;
+  TemporaryFolder dir;
   earshot::testing::writeWav(dir.file("silent.wav"), 16000, 1, std::vector<float>(32000, 0.0f));
   earshot::testing::writeWav(dir.file("empty.wav"), 48000, 2, {});
   for (const char* name : {"silent.wav", "empty.wav"}) {
@@ -134,7 +134,7 @@ TEST(FileCommand, SilenceAndEmptyFilesGiveAnEmptyText) {
 }
 
 TEST(FileCommand, MissingOrNonAudioFilesFail) {
-  AudioScratchDir dir;
+  TemporaryFolder dir;
   auto missing = answer(transcribe(dir.file("nothing-here.wav")), 1);
   EXPECT_EQ(missing.value("reason", ""), "failed");
   EXPECT_NE(missing.value("detail", "").find("No such file"), std::string::npos) << missing;
@@ -148,7 +148,7 @@ TEST(FileCommand, MissingOrNonAudioFilesFail) {
 TEST(FileCommand, PortugueseWithoutItsModelIsAnUnsupportedLocale) {
   if (std::filesystem::exists(EARSHOT_SPHINX_MODELDIR "/pt-br"))
     GTEST_SKIP() << "pt-br model installed";
-  AudioScratchDir dir;
+  TemporaryFolder dir;
   earshot::testing::writeWav(dir.file("a.wav"), 16000, 1, std::vector<float>(1600, 0.0f));
   for (const auto* language : {"pt", "xx"}) {  // anything but "en" means Portuguese
     EXPECT_EQ(answer(transcribe(dir.file("a.wav"), language), 1),

@@ -11,16 +11,6 @@ namespace earshot::testing {
 
 namespace fs = std::filesystem;
 
-TemporaryFolder::TemporaryFolder() {
-  std::string pattern = (fs::temp_directory_path() / "earshot-XXXXXX").string();
-  if (mkdtemp(pattern.data())) path_ = fs::canonical(pattern).string();
-}
-
-TemporaryFolder::~TemporaryFolder() {
-  std::error_code error;
-  if (!path_.empty()) fs::remove_all(path_, error);
-}
-
 void writeFile(const std::string& path, const std::string& bytes) {
   fs::create_directories(fs::path(path).parent_path());
   std::ofstream(path, std::ios::binary) << bytes;

@@ -6,21 +6,9 @@
 #include <vector>
 
 #include "platform/Workspace.hpp"
+#include "support/TemporaryFolder.hpp"
 
 namespace earshot::testing {
-
-// A folder removed with everything in it on destruction.
-class TemporaryFolder {
- public:
-  TemporaryFolder();
-  ~TemporaryFolder();
-  TemporaryFolder(const TemporaryFolder&) = delete;
-  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 void writeFile(const std::string& path, const std::string& bytes);  // makes the parent folders
 

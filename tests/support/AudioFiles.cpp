@@ -8,17 +8,6 @@
 
 namespace earshot::testing {
 
-AudioScratchDir::AudioScratchDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "earshot-test-XXXXXX").string();
-  if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-AudioScratchDir::~AudioScratchDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
 namespace {
 void put32(std::ofstream& out, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) out.put(static_cast<char>((v >> (8 * i)) & 0xff));

@@ -4,21 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "support/TemporaryFolder.hpp"
+
 namespace earshot::testing {
-
-// A fresh temporary folder, removed with everything in it on destruction.
-class AudioScratchDir {
- public:
-  AudioScratchDir();
-  ~AudioScratchDir();
-  AudioScratchDir(const AudioScratchDir&) = delete;
-  AudioScratchDir& operator=(const AudioScratchDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 // Writes a 32-bit float WAV file from interleaved samples.
 void writeWav(const std::string& path, int rate, int channels,

@@ -9,7 +9,7 @@
 #include "support/AudioFiles.hpp"
 
 using namespace earshot;
-using earshot::testing::AudioScratchDir;
+using earshot::testing::TemporaryFolder;
 using earshot::testing::sine;
 using earshot::testing::writeWav;
 
@@ -20,7 +20,7 @@ class AudioService : public ::testing::Test {
   void SetUp() override { speechServices().audio = &audio; }
   void TearDown() override { speechServices() = {}; }
   linux_platform::LinuxAudioToolkit audio;
-  AudioScratchDir dir;
+  TemporaryFolder dir;
 };
 
 // Runs one whole-stream conversion of `input`.
