@@ -12,13 +12,18 @@ void FakeAnalyzer::start(AnalyzerInputStream input) {
   if (refuseStart) throw PlatformError("fake", 1, "The analyzer refused to start.");
   started_ = true;
   worker_ = std::thread([this, input]() mutable {
+    std::size_t delivered = 0;
     while (auto item = input.pop()) {
-      std::lock_guard guard(lock_);
-      ++inputs_;
-      frames_ += item->buffer->frameLength();
-      formats_.push_back(item->buffer->format());
+      {
+        std::lock_guard guard(lock_);
+        ++inputs_;
+        frames_ += item->buffer->frameLength();
+        formats_.push_back(item->buffer->format());
+      }
+      if (delivered < live.size() && !cancelled_) results_.yield(live[delivered++]);
     }
-    for (const auto& result : script) results_.yield(result);
+    if (!cancelled_)
+      for (const auto& result : script) results_.yield(result);
     results_.finish();
     std::lock_guard guard(lock_);
     done_ = true;
@@ -29,7 +34,8 @@ void FakeAnalyzer::start(AnalyzerInputStream input) {
 void FakeAnalyzer::finalizeAndFinishThroughEndOfInput() {
   std::unique_lock guard(lock_);
   if (neverFinish) {
-    changed_.wait(guard, [] { return false; });
+    changed_.wait(guard, [&] { return cancelled_.load(); });
+    return;
   }
   if (!started_) {
     results_.finish();
@@ -39,6 +45,11 @@ void FakeAnalyzer::finalizeAndFinishThroughEndOfInput() {
 }
 
 void FakeAnalyzer::cancelAndFinishNow() {
+  {
+    std::lock_guard guard(lock_);
+    cancelled_ = true;
+  }
+  changed_.notify_all();
   results_.finish();
 }
 
