@@ -1,6 +1,10 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <future>
 
 #include "catalog/AppCatalog.hpp"
 #include "core/Language.hpp"
@@ -128,7 +132,7 @@ TEST_F(CatalogScan, NamesFromEveryPlace) {
   ASSERT_TRUE(note);
   EXPECT_EQ(note->app.name, "Notas");
   EXPECT_EQ(note->names, (std::vector<std::string>{"notes", "notas", "anotacoes", "notas pt"}));
-  EXPECT_EQ(AppCatalog::portugueseNames(note->app.path),
+  EXPECT_EQ(AppCatalog::portugueseNames(workspace, note->app.path),
             (std::vector<std::string>{"Notas", "Anotações", "Notas PT"}));
 
   EXPECT_EQ(find(catalog, "TextEdit.app")->names, (std::vector<std::string>{"textedit"}));
@@ -197,6 +201,86 @@ TEST_F(CatalogScan, DesktopEntriesThenRunningApplications) {
 
   earshot::spoken = Language::english;
   EXPECT_EQ(AppCatalog::scan(workspace).entries[1].app.name, "Calendar");
+}
+
+TEST_F(CatalogScan, PathsThatAreNotUtf8AreLeftOut) {
+  const std::string apps = system("/Applications");
+  makeBundle(apps, "Caf\xe9.app", PlistDictionary{{"CFBundleIdentifier", "cafe.latin1"}});
+  makeBundle(apps, "Café.app", PlistDictionary{{"CFBundleIdentifier", "cafe.utf8"}});
+  const std::string downloads = root.path() +
+                                "/Downl\xf6"
+                                "ads";
+  makeBundle(downloads, "Zoom.app", PlistDictionary{{"CFBundleIdentifier", "us.zoom"}});
+  workspace.running = {RunningApplication{"us.zoom", downloads + "/Zoom.app", true}};
+  workspace.desktop = {
+      DesktopEntry{"bad.desktop",
+                   "/x/b\xe4"
+                   "d.desktop",
+                   "Bad",
+                   "Bad",
+                   {},
+                   false},
+      DesktopEntry{"good.desktop", "/x/good.desktop", "Good", "Good", {}, false},
+  };
+  EXPECT_EQ(paths(AppCatalog::scan(workspace)),
+            (std::vector<std::string>{"Café.app", "good.desktop"}));
+}
+
+TEST_F(CatalogScan, DesktopNamesLoseDotAppLikeBundleNames) {
+  workspace.desktop = {
+      DesktopEntry{"tool.desktop", "/x/tool.desktop", "Tool.app Suite.app", "Tool.app", {}, false},
+  };
+  auto catalog = AppCatalog::scan(workspace);
+  ASSERT_EQ(catalog.entries.size(), 1u);
+  EXPECT_EQ(catalog.entries[0].app.name, "Tool Suite");
+  // The unlocalized Name stands for a bundle's file name, which keeps what it has.
+  EXPECT_EQ(catalog.entries[0].names, (std::vector<std::string>{"tool suite", "tool app", "tool"}));
+}
+
+TEST_F(CatalogScan, FifosInsideABundleAreSkippedNotWaitedOn) {
+  const std::string apps = system("/Applications");
+  struct Row {
+    const char* bundle;
+    const char* fifo;  // inside the bundle
+    std::vector<std::string> names;
+  };
+  const std::vector<Row> rows{
+      {"Plain.app", "Contents/Info.plist", {"plain"}},
+      {"Table.app", "Contents/Resources/InfoPlist.loctable", {"table", "tabela"}},
+      {"Strings.app", "Contents/Resources/pt-BR.lproj/InfoPlist.strings", {"strings", "textos"}},
+  };
+  for (const auto& row : rows) {
+    const std::string bundle = makeBundle(
+        apps, row.bundle, PlistDictionary{{"CFBundleIdentifier", std::string(row.bundle)}});
+    fs::create_directories(fs::path(bundle + "/" + row.fifo).parent_path());
+    fs::remove(bundle + "/" + row.fifo);
+    ASSERT_EQ(mkfifo((bundle + "/" + row.fifo).c_str(), 0600), 0);
+  }
+  // The same names are also readable elsewhere, so each bundle shows what is still read.
+  writeFile(apps + "/Table.app/Contents/Resources/pt.lproj/InfoPlist.strings",
+            "\"CFBundleName\" = \"Tabela\";");
+  writeFile(apps + "/Strings.app/Contents/Resources/pt_BR.lproj/InfoPlist.strings",
+            "\"CFBundleName\" = \"Textos\";");
+
+  auto scanning = std::async(std::launch::async, [this] { return AppCatalog::scan(workspace); });
+  if (scanning.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    // Let each blocked reader go in turn, or the test could never end.
+    while (scanning.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+      for (const auto& row : rows) {
+        const std::string fifo = apps + "/" + row.bundle + "/" + row.fifo;
+        const int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) close(fd);
+      }
+    }
+    FAIL() << "the scan waits on a FIFO";
+  }
+  auto catalog = scanning.get();
+  ASSERT_EQ(catalog.entries.size(), rows.size());
+  for (const auto& row : rows) {
+    const auto* entry = find(catalog, row.bundle);
+    ASSERT_TRUE(entry) << row.bundle;
+    EXPECT_EQ(entry->names, row.names) << row.bundle;
+  }
 }
 
 TEST(CatalogRoots, SevenFoldersInOrder) {
