@@ -181,7 +181,7 @@ std::optional<AppRef> AppCatalog::app(std::string_view text, bool exact) const {
   const auto& table = nicknames();
   auto listed = table.find(query);
   const std::vector<std::string>& nicknameList = listed == table.end() ? none : listed->second;
-  const Query loose(query);
+  const Query prepared(query);
 
   std::vector<Candidate> candidates;
   std::unordered_map<std::string, std::size_t> byPath;
@@ -218,7 +218,7 @@ std::optional<AppRef> AppCatalog::app(std::string_view text, bool exact) const {
       }
       if (exact) continue;
       // Character by character: a space may join a following mark into one character.
-      if (const double score = loose.loose(name); score > 0) offer(entry.app, score);
+      if (const double score = prepared.loose(name); score > 0) offer(entry.app, score);
     }
   }
 

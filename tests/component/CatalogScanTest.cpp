@@ -1,10 +1,6 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <future>
 
 #include "catalog/AppCatalog.hpp"
 #include "core/Language.hpp"
@@ -235,52 +231,6 @@ TEST_F(CatalogScan, DesktopNamesLoseDotAppLikeBundleNames) {
   EXPECT_EQ(catalog.entries[0].app.name, "Tool Suite");
   // The unlocalized Name stands for a bundle's file name, which keeps what it has.
   EXPECT_EQ(catalog.entries[0].names, (std::vector<std::string>{"tool suite", "tool app", "tool"}));
-}
-
-TEST_F(CatalogScan, FifosInsideABundleAreSkippedNotWaitedOn) {
-  const std::string apps = system("/Applications");
-  struct Row {
-    const char* bundle;
-    const char* fifo;  // inside the bundle
-    std::vector<std::string> names;
-  };
-  const std::vector<Row> rows{
-      {"Plain.app", "Contents/Info.plist", {"plain"}},
-      {"Table.app", "Contents/Resources/InfoPlist.loctable", {"table", "tabela"}},
-      {"Strings.app", "Contents/Resources/pt-BR.lproj/InfoPlist.strings", {"strings", "textos"}},
-  };
-  for (const auto& row : rows) {
-    const std::string bundle = makeBundle(
-        apps, row.bundle, PlistDictionary{{"CFBundleIdentifier", std::string(row.bundle)}});
-    fs::create_directories(fs::path(bundle + "/" + row.fifo).parent_path());
-    fs::remove(bundle + "/" + row.fifo);
-    ASSERT_EQ(mkfifo((bundle + "/" + row.fifo).c_str(), 0600), 0);
-  }
-  // The same names are also readable elsewhere, so each bundle shows what is still read.
-  writeFile(apps + "/Table.app/Contents/Resources/pt.lproj/InfoPlist.strings",
-            "\"CFBundleName\" = \"Tabela\";");
-  writeFile(apps + "/Strings.app/Contents/Resources/pt_BR.lproj/InfoPlist.strings",
-            "\"CFBundleName\" = \"Textos\";");
-
-  auto scanning = std::async(std::launch::async, [this] { return AppCatalog::scan(workspace); });
-  if (scanning.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
-    // Let each blocked reader go in turn, or the test could never end.
-    while (scanning.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
-      for (const auto& row : rows) {
-        const std::string fifo = apps + "/" + row.bundle + "/" + row.fifo;
-        const int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
-        if (fd >= 0) close(fd);
-      }
-    }
-    FAIL() << "the scan waits on a FIFO";
-  }
-  auto catalog = scanning.get();
-  ASSERT_EQ(catalog.entries.size(), rows.size());
-  for (const auto& row : rows) {
-    const auto* entry = find(catalog, row.bundle);
-    ASSERT_TRUE(entry) << row.bundle;
-    EXPECT_EQ(entry->names, row.names) << row.bundle;
-  }
 }
 
 TEST(CatalogRoots, SevenFoldersInOrder) {

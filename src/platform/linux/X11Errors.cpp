@@ -29,7 +29,7 @@ int onIOError(Display*) {
   return 0;
 }
 
-// Displays that did not answer in time.
+// Displays whose connection attempt is still unanswered.
 std::mutex silentMutex;
 std::set<std::string> silentDisplays;
 
@@ -75,10 +75,15 @@ Display* openDisplayQuietly(const char* name) {
   // Xlib waits for the server's greeting without limit, so the connection is made on a thread of
   // its own; one that answers too late is closed there.
   auto opening = std::make_shared<Opening>();
-  std::thread([opening, name = name ? std::optional<std::string>(name) : std::nullopt] {
+  std::thread([opening, key, name = name ? std::optional<std::string>(name) : std::nullopt] {
     Display* display = openWithoutStandardError(name ? name->c_str() : nullptr);
     std::unique_lock lock(opening->mutex);
     if (opening->abandoned) {
+      {
+        // Answered at last, or refused: the display may be tried again.
+        std::lock_guard silent(silentMutex);
+        silentDisplays.erase(key);
+      }
       lock.unlock();
       if (display) XCloseDisplay(display);
       return;

@@ -22,8 +22,8 @@ inline constexpr std::chrono::milliseconds xPatience{1000};
 void quietXErrors();
 
 // Opens a connection to `name` (or $DISPLAY when null) without a word on standard error; null when
-// the display cannot be reached or does not answer within `xPatience`. A display that did not
-// answer once is not tried again by this process.
+// the display cannot be reached or does not answer within `xPatience`. While an attempt that was
+// given up on is still unanswered, the display is not tried again.
 Display* openDisplayQuietly(const char* name);
 
 // Bounds the requests made on `display` while it lives: a server that has not answered them within
