@@ -9,8 +9,8 @@
 #include "support/AudioFiles.hpp"
 
 using namespace earshot;
-using earshot::testing::TemporaryFolder;
 using earshot::testing::sine;
+using earshot::testing::TemporaryFolder;
 using earshot::testing::writeWav;
 
 namespace {
@@ -165,6 +165,30 @@ TEST_F(AudioService, FilesDecodeToFloatAndFailuresCarryTheirDescription) {
   std::ofstream(dir.file("notes.txt")) << "not audio at all, just some words in a file\n";
   EXPECT_THROW(audio.openForReading(dir.file("notes.txt")), PlatformError);
   EXPECT_THROW(audio.openForReading(dir.path()), PlatformError);
+}
+
+TEST_F(AudioService, TheChannelLimitIsOursAndSaysSo) {
+  struct Row {
+    int channels;
+    bool opens;
+  };
+  for (const Row row : {Row{1, true}, Row{64, true}, Row{65, false}, Row{200, false}}) {
+    SCOPED_TRACE(row.channels);
+    const std::string path = dir.file(std::to_string(row.channels) + ".wav");
+    writeWav(path, 16000, row.channels, std::vector<float>(std::size_t(row.channels) * 4, 0.1f));
+    if (row.opens) {
+      EXPECT_EQ(audio.openForReading(path)->processingFormat().channelCount,
+                std::uint32_t(row.channels));
+      continue;
+    }
+    try {
+      audio.openForReading(path);
+      ADD_FAILURE() << "opened";
+    } catch (const PlatformError& error) {
+      EXPECT_EQ(error.domain(), "earshot.audio");
+      EXPECT_NE(error.message().find("at most 64"), std::string::npos) << error.message();
+    }
+  }
 }
 
 TEST_F(AudioService, OneSecondBecomes38MicrophoneBuffersFramedBySilence) {

@@ -4,6 +4,7 @@
 #include <soxr.h>
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "platform/PlatformError.hpp"
@@ -11,6 +12,11 @@
 namespace earshot::linux_platform {
 
 namespace {
+
+// Files libsndfile opens but that earshot does not take.
+constexpr const char* audioDomain = "earshot.audio";
+constexpr long unsupportedChannels = 1;
+constexpr long unsupportedRate = 2;
 
 // Sample `c` of frame `i` of any float buffer, whatever its layout.
 inline float sampleAt(const std::vector<const float*>& data, const AudioFormat& format,
@@ -212,11 +218,17 @@ std::unique_ptr<AudioFile> LinuxAudioToolkit::openForReading(const std::string& 
   SF_INFO info{};
   SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
   if (!file) throw PlatformError("sndfile", sf_error(nullptr), sf_strerror(nullptr));
+  // libsndfile reads up to 1024 channels; the limit of 64 is ours, and so is the refusal.
+  if (info.channels < 1 || info.channels > static_cast<int>(AudioFormat::maxChannels)) {
+    sf_close(file);
+    throw PlatformError(audioDomain, unsupportedChannels,
+                        "The file has " + std::to_string(info.channels) + " channels; at most " +
+                            std::to_string(AudioFormat::maxChannels) + " are supported.");
+  }
   auto format = AudioFormat::make(info.samplerate, static_cast<std::uint32_t>(info.channels));
   if (!format || info.frames < 0) {
     sf_close(file);
-    throw PlatformError("sndfile", SF_ERR_UNSUPPORTED_ENCODING,
-                        "The file's sample rate or channel count is not supported.");
+    throw PlatformError(audioDomain, unsupportedRate, "The file's sample rate is not supported.");
   }
   return std::make_unique<SndfileAudioFile>(file, info, *format);
 }

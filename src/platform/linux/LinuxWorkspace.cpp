@@ -13,6 +13,7 @@
 
 #include "catalog/PropertyList.hpp"
 #include "platform/PlatformError.hpp"
+#include "platform/linux/Files.hpp"
 #include "platform/linux/GLibSilence.hpp"
 #include "platform/linux/X11Windows.hpp"
 
@@ -30,7 +31,7 @@ std::string lowered(std::string text) {
 
 // The value of `name` in a process's environment, read from /proc.
 std::optional<std::string> environmentOf(long pid, std::string_view name) {
-  auto data = readFile("/proc/" + std::to_string(pid) + "/environ", 4u << 20);
+  auto data = readRegularFile("/proc/" + std::to_string(pid) + "/environ", 4u << 20);
   if (!data) return std::nullopt;
   std::string_view rest = *data;
   while (!rest.empty()) {
@@ -128,6 +129,11 @@ std::string LinuxWorkspace::resolvingSymlinks(const std::string& path) const {
   return error ? path : resolved.string();
 }
 
+std::optional<std::string> LinuxWorkspace::readFile(const std::string& path,
+                                                    std::size_t limit) const {
+  return readRegularFile(path, limit);
+}
+
 const std::vector<LinuxDesktopEntry>& LinuxWorkspace::linuxEntries() {
   if (!entries_) entries_ = readDesktopEntries(applicationFolders(homeFolder()));
   return *entries_;
@@ -141,9 +147,7 @@ std::vector<DesktopEntry> LinuxWorkspace::desktopEntries() {
 
 std::optional<DesktopEntry> LinuxWorkspace::desktopEntry(const std::string& path,
                                                          const std::string& id) {
-  auto data = readFile(path, 1u << 20);
-  if (!data) return std::nullopt;
-  auto entry = parseDesktopEntry(*data, id, path);
+  auto entry = readDesktopFile(path, id);
   if (!entry) return std::nullopt;
   return entry->entry;
 }
@@ -159,7 +163,8 @@ std::optional<RunningApplication> LinuxWorkspace::origin(long pid, const std::st
                                 true};
     }
     if (auto bundle = bundleOf(pid)) {
-      Plist info = readDictionary(*bundle + "/Contents/Info.plist");
+      auto bytes = readRegularFile(*bundle + "/Contents/Info.plist", 16u << 20);
+      Plist info = bytes ? parsePropertyList(*bytes) : nullptr;
       return RunningApplication{textValue(static_cast<plist_t>(info.get()), "CFBundleIdentifier"),
                                 *bundle, true};
     }

@@ -214,7 +214,10 @@ bool X11HotKeys::connect() {
       display, [](Display*, void* self) { static_cast<X11HotKeys*>(self)->lose(); }, this);
   // Holding a key then repeats presses only, without a release before each.
   Bool supported = False;
-  XkbSetDetectableAutoRepeat(display, True, &supported);
+  {
+    XDeadline deadline(display);
+    XkbSetDetectableAutoRepeat(display, True, &supported);
+  }
   loop_.watchReadable(connection_->fd, [this] { drain(); });
   return true;
 }
@@ -239,6 +242,7 @@ HotKeyService::Registration X11HotKeys::add(VoiceKeyCombo combo, Identifier iden
   if (!connection_) return {noDisplay, {}};
   if (connection_->lost) return {connectionLost, {}};
   Display* display = connection_->display;
+  XDeadline deadline(display);
   const auto keysym = keysymFor(combo.keyCode);
   const KeyCode code = keysym ? XKeysymToKeycode(display, *keysym) : 0;
   if (!code) return {unknownKey, {}};
@@ -290,6 +294,7 @@ void X11HotKeys::remove(Handle handle) {
 
 bool X11HotKeys::isKeyDown(std::uint32_t keyCode) {
   if (!connect()) return false;
+  XDeadline deadline(connection_->display);
   const auto keysym = keysymFor(keyCode);
   const KeyCode code = keysym ? XKeysymToKeycode(connection_->display, *keysym) : 0;
   if (!code) return false;
