@@ -57,9 +57,21 @@ class PcmBuffer {
     return std::vector<const float*>(channels_.begin(), channels_.end());
   }
 
+  // One sample, wherever the layout keeps it: the one place that knows interleaved from planar.
+  // `frame` below the capacity and `channel` below the channel count.
+  float sample(std::uint32_t frame, std::uint32_t channel) const { return *at(frame, channel); }
+  void setSample(std::uint32_t frame, std::uint32_t channel, float value) {
+    *at(frame, channel) = value;
+  }
+
   PcmBuffer(const AudioFormat& format, std::uint32_t capacity);
 
  private:
+  float* at(std::uint32_t frame, std::uint32_t channel) const {
+    return format_.interleaved ? channels_[0] + std::size_t{frame} * format_.channelCount + channel
+                               : channels_[channel] + frame;
+  }
+
   AudioFormat format_;
   std::uint32_t capacity_;
   std::uint32_t length_ = 0;
