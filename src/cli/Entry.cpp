@@ -8,7 +8,7 @@
 #include "cli/Lookup.hpp"
 #include "cli/Survey.hpp"
 #include "core/Language.hpp"
-#include "hotkeys/VoiceKeyCombo.hpp"
+#include "core/VoiceKeyCombo.hpp"
 
 namespace earshot {
 
