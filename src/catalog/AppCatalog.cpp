@@ -1,14 +1,12 @@
 #include "catalog/AppCatalog.hpp"
 
-#include <plist/plist.h>
-
 #include <algorithm>
 #include <array>
 #include <unordered_map>
 
 #include "catalog/Plain.hpp"
-#include "catalog/PropertyList.hpp"
 #include "core/Language.hpp"
+#include "formats/PropertyList.hpp"
 
 namespace earshot {
 
@@ -71,9 +69,9 @@ std::string desktopBundleName(const std::string& id) {
   return labels >= 2 ? stem.substr(last + 1) : stem;
 }
 
-void take(plist_t dictionary, std::vector<std::string>& list) {
+void take(const PropertyDictionary& dictionary, std::vector<std::string>& list) {
   for (const char* key : {"CFBundleDisplayName", "CFBundleName"}) {
-    auto text = textValue(dictionary, key);
+    auto text = dictionary.text(key);
     if (text && !text->empty() && std::find(list.begin(), list.end(), *text) == list.end()) {
       list.push_back(*text);
     }
@@ -140,16 +138,15 @@ std::vector<std::string> AppCatalog::roots(const std::string& homeFolder) {
 std::vector<std::string> AppCatalog::portugueseNames(const std::string& bundle) {
   const std::string resources = bundle + "/Contents/Resources/";
   std::vector<std::string> list;
-  if (Plist table = readDictionary(resources + "InfoPlist.loctable")) {
+  if (auto table = PropertyDictionary::read(resources + "InfoPlist.loctable")) {
     for (const char* code : {"pt_BR", "pt-BR", "pt", "pt_PT", "pt-PT"}) {
-      plist_t language = plist_dict_get_item(static_cast<plist_t>(table.get()), code);
-      if (language && plist_get_node_type(language) == PLIST_DICT) take(language, list);
+      if (auto language = table.dictionary(code)) take(language, list);
     }
   }
   if (!list.empty()) return list;
   for (const char* code : {"pt-BR", "pt_BR", "pt", "pt-PT", "pt_PT"}) {
-    if (Plist strings = readDictionary(resources + code + ".lproj/InfoPlist.strings")) {
-      take(static_cast<plist_t>(strings.get()), list);
+    if (auto strings = PropertyDictionary::read(resources + code + ".lproj/InfoPlist.strings")) {
+      take(strings, list);
     }
   }
   return list;
@@ -157,13 +154,12 @@ std::vector<std::string> AppCatalog::portugueseNames(const std::string& bundle) 
 
 std::optional<AppCatalog::Entry> AppCatalog::entry(const Workspace& workspace,
                                                    const std::string& bundle) {
-  Plist info = readDictionary(bundle + "/Contents/Info.plist");
-  auto* dictionary = static_cast<plist_t>(info.get());
-  if (info && trueValue(dictionary, "LSUIElement")) return std::nullopt;
+  const auto info = PropertyDictionary::read(bundle + "/Contents/Info.plist");
+  if (info.isTrue("LSUIElement")) return std::nullopt;
 
   const std::string displayName = withoutApp(workspace.displayName(bundle));
   const std::string fileName = withoutExtension(lastComponent(bundle));
-  const std::optional<std::string> bundleName = textValue(dictionary, "CFBundleName");
+  const std::optional<std::string> bundleName = info.text("CFBundleName");
   const std::vector<std::string> portuguese = portugueseNames(bundle);
 
   std::vector<std::string> candidates{displayName, fileName};
@@ -175,9 +171,8 @@ std::optional<AppCatalog::Entry> AppCatalog::entry(const Workspace& workspace,
   const std::string& shown = spoken.load() == Language::english
                                  ? fileName
                                  : (portuguese.empty() ? displayName : portuguese.front());
-  return Entry{
-      AppRef{withoutFormatCharacters(shown), textValue(dictionary, "CFBundleIdentifier"), bundle},
-      std::move(names)};
+  return Entry{AppRef{withoutFormatCharacters(shown), info.text("CFBundleIdentifier"), bundle},
+               std::move(names)};
 }
 
 std::optional<AppCatalog::Entry> AppCatalog::entry(const DesktopEntry& desktop) {

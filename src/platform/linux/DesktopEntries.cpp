@@ -8,7 +8,7 @@
 #include <memory>
 #include <set>
 
-#include "catalog/PropertyList.hpp"
+#include "formats/PropertyList.hpp"
 #include "platform/linux/GLibSilence.hpp"
 
 namespace earshot::linux_platform {

@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "catalog/PropertyList.hpp"
+#include "formats/PropertyList.hpp"
 #include "platform/PlatformError.hpp"
 #include "platform/linux/GLibSilence.hpp"
 #include "platform/linux/X11Windows.hpp"
@@ -159,9 +159,8 @@ std::optional<RunningApplication> LinuxWorkspace::origin(long pid, const std::st
                                 true};
     }
     if (auto bundle = bundleOf(pid)) {
-      Plist info = readDictionary(*bundle + "/Contents/Info.plist");
-      return RunningApplication{textValue(static_cast<plist_t>(info.get()), "CFBundleIdentifier"),
-                                *bundle, true};
+      const auto info = PropertyDictionary::read(*bundle + "/Contents/Info.plist");
+      return RunningApplication{info.text("CFBundleIdentifier"), *bundle, true};
     }
   }
   // Otherwise the window's class names its desktop entry.
