@@ -65,11 +65,13 @@ class PcmBuffer {
   }
 
   PcmBuffer(const AudioFormat& format, std::uint32_t capacity);
+  // The channel pointers point into the buffer's own samples: a copy would share them.
+  PcmBuffer(const PcmBuffer&) = delete;
+  PcmBuffer& operator=(const PcmBuffer&) = delete;
 
  private:
   float* at(std::uint32_t frame, std::uint32_t channel) const {
-    return format_.interleaved ? channels_[0] + std::size_t{frame} * format_.channelCount + channel
-                               : channels_[channel] + frame;
+    return starts_[channel] + std::size_t{frame} * stride_;
   }
 
   AudioFormat format_;
@@ -77,6 +79,9 @@ class PcmBuffer {
   std::uint32_t length_ = 0;
   std::vector<float> samples_;
   std::vector<float*> channels_;
+  // Where each channel's first sample is, and how far apart its samples are.
+  std::vector<float*> starts_;
+  std::size_t stride_ = 1;
 };
 
 using PcmBufferRef = std::shared_ptr<PcmBuffer>;

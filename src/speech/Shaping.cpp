@@ -62,29 +62,17 @@ std::shared_ptr<MicrophoneShaper> MicrophoneShaper::make(AudioToolkit& audio,
 }
 
 PcmBufferRef MicrophoneShaper::mono(const PcmBuffer& buffer) const {
-  const auto data = buffer.floatChannelData();
   const std::uint32_t frames = buffer.frameLength();
-  if (data.empty() || frames == 0) return nullptr;
-  auto out = PcmBuffer::make(mono_, frames);
-  if (!out || out->floatChannelData().empty()) return nullptr;
-  out->setFrameLength(frames);
-  float* target = out->floatChannelData()[0];
   const std::uint32_t n = buffer.format().channelCount;
+  if (frames == 0 || n == 0) return nullptr;
+  auto out = PcmBuffer::make(mono_, frames);
+  if (!out) return nullptr;
+  out->setFrameLength(frames);
   const float scale = 1.0f / static_cast<float>(n);
-  if (!buffer.format().interleaved) {
-    if (data.size() < n) return nullptr;
-    for (std::uint32_t i = 0; i < frames; ++i) {
-      float sum = 0;
-      for (std::uint32_t c = 0; c < n; ++c) sum += data[c][i];
-      target[i] = scale * sum;
-    }
-  } else {
-    const float* samples = data[0];
-    for (std::uint32_t i = 0; i < frames; ++i) {
-      float sum = 0;
-      for (std::uint32_t c = 0; c < n; ++c) sum += samples[std::size_t{i} * n + c];
-      target[i] = scale * sum;
-    }
+  for (std::uint32_t i = 0; i < frames; ++i) {
+    float sum = 0;
+    for (std::uint32_t c = 0; c < n; ++c) sum += buffer.sample(i, c);
+    out->setSample(i, 0, scale * sum);
   }
   return out;
 }
@@ -110,16 +98,14 @@ float LevelSink::level(float rms) {
 }
 
 void LevelSink::consume(const PcmBuffer& buffer) {
-  const auto data = buffer.floatChannelData();
   const std::uint32_t frames = buffer.frameLength();
-  if (data.empty() || frames == 0) return;
+  if (frames == 0 || buffer.format().channelCount == 0) return;
   const auto now = clock_();
   if (last_ && std::chrono::duration<double>(now - *last_).count() < 0.05) return;
   last_ = now;
-  const std::size_t stride = buffer.format().interleaved ? buffer.format().channelCount : 1;
   float sum = 0;
   for (std::uint32_t i = 0; i < frames; ++i) {
-    const float v = data[0][i * stride];
+    const float v = buffer.sample(i, 0);
     sum += v * v;
   }
   emit_(level(std::sqrt(sum / static_cast<float>(frames))));

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <utility>
 
 #include "platform/PlatformError.hpp"
 #include "platform/linux/LinuxAudio.hpp"
@@ -216,4 +217,19 @@ TEST_F(AudioService, OtherRatesAndChannelsAreResampledToTheMicrophoneRate) {
   EXPECT_NEAR(static_cast<double>(frames), 24000 + 28800, 4);
   EXPECT_LT(peak, 1e-3f);  // opposite channels cancel in the fold before resampling
   EXPECT_THROW(microphoneBuffers(audio, dir.file("none.wav"), mic), PlatformError);
+}
+
+TEST(AudioTypes, SampleAccessFollowsEachLayout) {
+  for (bool interleaved : {false, true}) {
+    auto buffer = PcmBuffer::make(*AudioFormat::make(48000, 3, interleaved), 4);
+    for (std::uint32_t i = 0; i < 4; ++i)
+      for (std::uint32_t c = 0; c < 3; ++c) buffer->setSample(i, c, float(10 * i + c));
+    const auto data = std::as_const(*buffer).floatChannelData();
+    for (std::uint32_t i = 0; i < 4; ++i)
+      for (std::uint32_t c = 0; c < 3; ++c) {
+        const float raw = interleaved ? data[0][i * 3 + c] : data[c][i];
+        EXPECT_EQ(raw, float(10 * i + c)) << interleaved << " " << i << " " << c;
+        EXPECT_EQ(buffer->sample(i, c), raw);
+      }
+  }
 }

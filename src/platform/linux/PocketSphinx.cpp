@@ -198,11 +198,9 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input, bo
     const PcmBufferRef& buffer = item->buffer;
     if (!buffer || buffer->frameLength() == 0) continue;
     const std::size_t frames = buffer->frameLength();
-    const float* samples = buffer->floatChannelData()[0];
-    const std::size_t stride = buffer->format().interleaved ? buffer->format().channelCount : 1;
     pcm.resize(frames);
-    for (std::size_t i = 0; i < frames; ++i) {
-      const float v = std::clamp(samples[i * stride], -1.0f, 1.0f) * 32767.0f;
+    for (std::uint32_t i = 0; i < frames; ++i) {
+      const float v = std::clamp(buffer->sample(i, 0), -1.0f, 1.0f) * 32767.0f;
       pcm[i] = static_cast<std::int16_t>(std::lrintf(v));
     }
     if (ps_process_raw(decoder, pcm.data(), frames, FALSE, FALSE) < 0) {
