@@ -20,7 +20,9 @@ namespace earshot::linux_platform {
 
 namespace {
 
-constexpr const char* workspaceDomain = "earshot.workspace";
+PlatformError workspaceError(WorkspaceError code, std::string message) {
+  return PlatformError("earshot.workspace", static_cast<long>(code), std::move(message));
+}
 
 std::string lowered(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
@@ -71,9 +73,9 @@ void launchDesktopFile(const std::string& path,
       g_desktop_app_info_new_from_filename(path.c_str()));
   if (!info) {
     done(std::make_exception_ptr(
-        PlatformError(workspaceDomain, 2,
-                      "The desktop entry " + path +
-                          " cannot be launched: it is invalid or its program is missing.")));
+        workspaceError(WorkspaceError::invalidDesktopEntry,
+                       "The desktop entry " + path +
+                           " cannot be launched: it is invalid or its program is missing.")));
     return;
   }
   std::unique_ptr<GAppLaunchContext, ObjectUnref> context(g_app_launch_context_new());
@@ -85,8 +87,9 @@ void launchDesktopFile(const std::string& path,
       null, null, null, &error);
   if (null >= 0) ::close(null);
   if (!launched) {
-    done(std::make_exception_ptr(error ? fromGError(error)
-                                       : PlatformError(workspaceDomain, 3, "The launch failed.")));
+    done(std::make_exception_ptr(
+        error ? fromGError(error)
+              : workspaceError(WorkspaceError::launchFailed, "The launch failed.")));
     return;
   }
   done(nullptr);
@@ -209,15 +212,16 @@ void LinuxWorkspace::open(const std::string& path, std::function<void(std::excep
       if (windows->activate(it->window)) {
         done(nullptr);
       } else {
-        done(std::make_exception_ptr(PlatformError(
-            workspaceDomain, 4, "The window of " + path + " cannot be brought to the front.")));
+        done(std::make_exception_ptr(
+            workspaceError(WorkspaceError::notBroughtForward,
+                           "The window of " + path + " cannot be brought to the front.")));
       }
       return;
     }
   }
   if (!path.ends_with(".desktop")) {
-    done(std::make_exception_ptr(PlatformError(
-        workspaceDomain, 1,
+    done(std::make_exception_ptr(workspaceError(
+        WorkspaceError::macOSBundle,
         "The application bundle " + path + " is for macOS and cannot be launched here.")));
     return;
   }
