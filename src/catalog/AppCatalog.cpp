@@ -1,6 +1,5 @@
 #include "catalog/AppCatalog.hpp"
 
-#include <plist/plist.h>
 #include <unicode/utf8.h>
 
 #include <algorithm>
@@ -8,8 +7,8 @@
 #include <unordered_map>
 
 #include "catalog/Plain.hpp"
-#include "catalog/PropertyList.hpp"
 #include "core/Language.hpp"
+#include "formats/PropertyList.hpp"
 
 namespace earshot {
 
@@ -88,19 +87,17 @@ std::string desktopBundleName(const std::string& id) {
 // Bundle files are small; a larger one is not what it claims to be.
 constexpr std::size_t bundleFileLimit = 16u << 20;
 
-// A property-list or strings file of the bundle as a dictionary; nothing when it is missing,
-// unreadable, not a regular file or not a dictionary.
-Plist readDictionary(const Workspace& workspace, const std::string& path) {
+// A property-list or strings file of the bundle; empty when it is missing, unreadable, not a
+// regular file or not a dictionary.
+PropertyDictionary readDictionary(const Workspace& workspace, const std::string& path) {
   auto bytes = workspace.readFile(path, bundleFileLimit);
-  if (!bytes) return nullptr;
-  Plist node = parsePropertyList(*bytes);
-  if (!node || plist_get_node_type(static_cast<plist_t>(node.get())) != PLIST_DICT) return nullptr;
-  return node;
+  if (!bytes) return {};
+  return PropertyDictionary::parse(*bytes);
 }
 
-void take(plist_t dictionary, std::vector<std::string>& list) {
+void take(const PropertyDictionary& dictionary, std::vector<std::string>& list) {
   for (const char* key : {"CFBundleDisplayName", "CFBundleName"}) {
-    auto text = textValue(dictionary, key);
+    auto text = dictionary.text(key);
     if (text && !text->empty() && std::find(list.begin(), list.end(), *text) == list.end()) {
       list.push_back(*text);
     }
@@ -168,16 +165,15 @@ std::vector<std::string> AppCatalog::portugueseNames(const Workspace& workspace,
                                                      const std::string& bundle) {
   const std::string resources = bundle + "/Contents/Resources/";
   std::vector<std::string> list;
-  if (Plist table = readDictionary(workspace, resources + "InfoPlist.loctable")) {
+  if (auto table = readDictionary(workspace, resources + "InfoPlist.loctable")) {
     for (const char* code : {"pt_BR", "pt-BR", "pt", "pt_PT", "pt-PT"}) {
-      plist_t language = plist_dict_get_item(static_cast<plist_t>(table.get()), code);
-      if (language && plist_get_node_type(language) == PLIST_DICT) take(language, list);
+      if (auto language = table.dictionary(code)) take(language, list);
     }
   }
   if (!list.empty()) return list;
   for (const char* code : {"pt-BR", "pt_BR", "pt", "pt-PT", "pt_PT"}) {
-    if (Plist strings = readDictionary(workspace, resources + code + ".lproj/InfoPlist.strings")) {
-      take(static_cast<plist_t>(strings.get()), list);
+    if (auto strings = readDictionary(workspace, resources + code + ".lproj/InfoPlist.strings")) {
+      take(strings, list);
     }
   }
   return list;
@@ -186,13 +182,12 @@ std::vector<std::string> AppCatalog::portugueseNames(const Workspace& workspace,
 std::optional<AppCatalog::Entry> AppCatalog::entry(const Workspace& workspace,
                                                    const std::string& bundle) {
   if (!validUtf8(bundle)) return std::nullopt;
-  Plist info = readDictionary(workspace, bundle + "/Contents/Info.plist");
-  auto* dictionary = static_cast<plist_t>(info.get());
-  if (info && trueValue(dictionary, "LSUIElement")) return std::nullopt;
+  const auto info = readDictionary(workspace, bundle + "/Contents/Info.plist");
+  if (info.isTrue("LSUIElement")) return std::nullopt;
 
   const std::string displayName = withoutApp(workspace.displayName(bundle));
   const std::string fileName = withoutExtension(lastComponent(bundle));
-  const std::optional<std::string> bundleName = textValue(dictionary, "CFBundleName");
+  const std::optional<std::string> bundleName = info.text("CFBundleName");
   const std::vector<std::string> portuguese = portugueseNames(workspace, bundle);
 
   std::vector<std::string> candidates{displayName, fileName};
@@ -204,9 +199,8 @@ std::optional<AppCatalog::Entry> AppCatalog::entry(const Workspace& workspace,
   const std::string& shown = spoken.load() == Language::english
                                  ? fileName
                                  : (portuguese.empty() ? displayName : portuguese.front());
-  return Entry{
-      AppRef{withoutFormatCharacters(shown), textValue(dictionary, "CFBundleIdentifier"), bundle},
-      std::move(names)};
+  return Entry{AppRef{withoutFormatCharacters(shown), info.text("CFBundleIdentifier"), bundle},
+               std::move(names)};
 }
 
 std::optional<AppCatalog::Entry> AppCatalog::entry(const DesktopEntry& desktop) {

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "platform/linux/Files.hpp"
+#include "formats/PropertyList.hpp"
 #include "platform/linux/GLibSilence.hpp"
 
 namespace earshot::linux_platform {

@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "catalog/PropertyList.hpp"
+#include "formats/PropertyList.hpp"
 #include "platform/PlatformError.hpp"
 #include "platform/linux/Files.hpp"
 #include "platform/linux/GLibSilence.hpp"
@@ -21,7 +21,9 @@ namespace earshot::linux_platform {
 
 namespace {
 
-constexpr const char* workspaceDomain = "earshot.workspace";
+PlatformError workspaceError(WorkspaceError code, std::string message) {
+  return PlatformError("earshot.workspace", static_cast<long>(code), std::move(message));
+}
 
 std::string lowered(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
@@ -72,9 +74,9 @@ void launchDesktopFile(const std::string& path,
       g_desktop_app_info_new_from_filename(path.c_str()));
   if (!info) {
     done(std::make_exception_ptr(
-        PlatformError(workspaceDomain, 2,
-                      "The desktop entry " + path +
-                          " cannot be launched: it is invalid or its program is missing.")));
+        workspaceError(WorkspaceError::invalidDesktopEntry,
+                       "The desktop entry " + path +
+                           " cannot be launched: it is invalid or its program is missing.")));
     return;
   }
   std::unique_ptr<GAppLaunchContext, ObjectUnref> context(g_app_launch_context_new());
@@ -86,8 +88,9 @@ void launchDesktopFile(const std::string& path,
       null, null, null, &error);
   if (null >= 0) ::close(null);
   if (!launched) {
-    done(std::make_exception_ptr(error ? fromGError(error)
-                                       : PlatformError(workspaceDomain, 3, "The launch failed.")));
+    done(std::make_exception_ptr(
+        error ? fromGError(error)
+              : workspaceError(WorkspaceError::launchFailed, "The launch failed.")));
     return;
   }
   done(nullptr);
@@ -164,9 +167,8 @@ std::optional<RunningApplication> LinuxWorkspace::origin(long pid, const std::st
     }
     if (auto bundle = bundleOf(pid)) {
       auto bytes = readRegularFile(*bundle + "/Contents/Info.plist", 16u << 20);
-      Plist info = bytes ? parsePropertyList(*bytes) : nullptr;
-      return RunningApplication{textValue(static_cast<plist_t>(info.get()), "CFBundleIdentifier"),
-                                *bundle, true};
+      const auto info = bytes ? PropertyDictionary::parse(*bytes) : PropertyDictionary();
+      return RunningApplication{info.text("CFBundleIdentifier"), *bundle, true};
     }
   }
   // Otherwise the window's class names its desktop entry.
@@ -215,15 +217,16 @@ void LinuxWorkspace::open(const std::string& path, std::function<void(std::excep
       if (windows->activate(it->window)) {
         done(nullptr);
       } else {
-        done(std::make_exception_ptr(PlatformError(
-            workspaceDomain, 4, "The window of " + path + " cannot be brought to the front.")));
+        done(std::make_exception_ptr(
+            workspaceError(WorkspaceError::notBroughtForward,
+                           "The window of " + path + " cannot be brought to the front.")));
       }
       return;
     }
   }
   if (!path.ends_with(".desktop")) {
-    done(std::make_exception_ptr(PlatformError(
-        workspaceDomain, 1,
+    done(std::make_exception_ptr(workspaceError(
+        WorkspaceError::macOSBundle,
         "The application bundle " + path + " is for macOS and cannot be launched here.")));
     return;
   }

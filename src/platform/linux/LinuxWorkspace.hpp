@@ -9,6 +9,14 @@
 
 namespace earshot::linux_platform {
 
+// The codes of the "earshot.workspace" errors (PlatformError) of a launch.
+enum class WorkspaceError : long {
+  macOSBundle = 1,
+  invalidDesktopEntry = 2,
+  launchFailed = 3,
+  notBroughtForward = 4,
+};
+
 // The workspace on Linux: application bundles in folders, freedesktop desktop entries, running
 // applications through the X window manager, launching through GIO.
 class LinuxWorkspace : public Workspace {
