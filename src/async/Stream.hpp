@@ -95,6 +95,12 @@ class AsyncStream {
     return state_->finished;
   }
 
+  // Whether a reader (coroutine or thread) is blocked waiting for an element.
+  bool readerWaiting() const {
+    std::lock_guard guard(state_->lock);
+    return state_->waiter || state_->threadWaiting;
+  }
+
   struct Next {
     std::shared_ptr<State> state;
     std::shared_ptr<detail::ActivityCore> core{};
