@@ -47,7 +47,8 @@ class AppCatalog {
   static std::optional<Entry> entry(const Workspace& workspace, const std::string& bundle);
   // The row for a desktop entry; nothing when it is hidden or has no name.
   static std::optional<Entry> entry(const DesktopEntry& desktop);
-  static std::vector<std::string> portugueseNames(const std::string& bundle);
+  static std::vector<std::string> portugueseNames(const Workspace& workspace,
+                                                  const std::string& bundle);
 
   // The query of a spoken text: plain form without leading filler words.
   static std::string named(std::string_view text);
