@@ -114,6 +114,8 @@ class PulseConnection : public std::enable_shared_from_this<PulseConnection> {
   std::chrono::steady_clock::time_point lastAttempt_{};
   // A connection was refused or lost: the next one that comes up is news to the listeners.
   bool missed_ = false;
+  // The last attempt ended at its deadline.
+  bool timedOut_ = false;
   // The default source is known for the current connection.
   bool known_ = false;
   Source default_;
@@ -244,7 +246,9 @@ bool PulseConnection::waitFor(const std::function<bool()>& done, std::chrono::mi
 std::optional<Source> PulseConnection::defaultSource() {
   if (!ml_) return std::nullopt;
   const auto now = std::chrono::steady_clock::now();
-  if (link_ == Link::idle || (link_ == Link::waiting && now - lastAttempt_ >= eagerGap)) {
+  // A server that did not answer in time is left to the back-off: each try would cost a second.
+  if (link_ == Link::idle ||
+      (link_ == Link::waiting && !timedOut_ && now - lastAttempt_ >= eagerGap)) {
     if (retry_) {
       pa_threaded_mainloop_get_api(ml_)->time_free(retry_);
       retry_ = nullptr;
@@ -263,6 +267,7 @@ void PulseConnection::connect() {
     dead_ = nullptr;
   }
   lastAttempt_ = std::chrono::steady_clock::now();
+  timedOut_ = false;
   known_ = false;
   ctx_ = pa_context_new(api, "earshot");
   if (!ctx_) {
@@ -272,14 +277,13 @@ void PulseConnection::connect() {
   pa_context_set_state_callback(ctx_, onContextState, this);
   pa_context_set_subscribe_callback(ctx_, onEvent, this);
   link_ = Link::connecting;
-  if (pa_context_connect(ctx_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-    pa_context_set_state_callback(ctx_, nullptr, nullptr);
-    pa_context_unref(ctx_);
-    ctx_ = nullptr;
-    missed_ = true;
-    scheduleRetry();
+  pa_context* context = ctx_;
+  if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+    // A failure reported at once may already have gone through the state callback.
+    if (ctx_ == context) lost();
     return;
   }
+  if (ctx_ != context) return;
   // A server that accepts and never answers counts as absent, and is tried again later.
   const timeval at = after(answerLimit);
   deadline_ = api->time_new(api, &at, onConnectDeadline, this);
@@ -332,7 +336,9 @@ void PulseConnection::onConnectDeadline(pa_mainloop_api* api, pa_time_event* e, 
   auto* c = static_cast<PulseConnection*>(self);
   api->time_free(e);
   c->deadline_ = nullptr;
-  if (!c->known_) c->lost();
+  if (c->known_) return;
+  c->lost();
+  c->timedOut_ = true;
 }
 
 void PulseConnection::onContextState(pa_context* context, void* self) {
@@ -565,11 +571,10 @@ void PulseEngine::connectionLost() {
 void PulseEngine::defaultIs(const Source& source) {
   if (!running_ || !stream_) return;
   // The server moves a stream without a device to the new default before it announces the
-  // change; a stream left behind, or one whose format no longer fits, ends here.
+  // change, and converts to the stream's format, so capture goes on. A stream left behind (a
+  // server that does not move it) ends here and is reported.
   const char* device = pa_stream_get_device_name(stream_);
-  const bool same = device && source.name == device && source_ && source.rate == source_->rate &&
-                    source.channels == source_->channels;
-  if (same) return;
+  if (device && source.name == device) return;
   fail();
   pa_stream_disconnect(stream_);
 }
