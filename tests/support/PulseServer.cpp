@@ -35,6 +35,7 @@ PulseServer::PulseServer(std::vector<Sink> sinks) : sinks_(std::move(sinks)) {
 
 PulseServer::~PulseServer() {
   stopPlaying();
+  keepers_.clear();
   daemon_.reset();
 }
 
@@ -75,11 +76,32 @@ bool PulseServer::start() {
   for (int i = 0; i < 100; ++i) {
     if (!pactl({"info"}).empty()) {
       if (!sinks_.empty()) setDefaultSource(monitorOf(sinks_.front().name));
+      for (const auto& sink : sinks_)
+        keepers_.push_back(std::make_unique<Child>(
+            programPath("parec"),
+            std::vector<std::string>{"--device=" + monitorOf(sink.name), "--latency-msec=10",
+                                     "--file-format=wav", "/dev/null"},
+            this->environment(), Child::Ending::kill));
+      // A fresh null sink first sleeps its longest block; a suspend and resume restarts its clock
+      // at the recorders' short latency.
+      for (int j = 0; j < 50 && recorders() < sinks_.size(); ++j)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      for (const auto& sink : sinks_) {
+        pactl({"suspend-sink", sink.name, "1"});
+        pactl({"suspend-sink", sink.name, "0"});
+      }
       return true;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   return false;
+}
+
+std::size_t PulseServer::recorders() const {
+  std::istringstream outputs(pactl({"list", "short", "source-outputs"}));
+  std::size_t count = 0;
+  for (std::string line; std::getline(outputs, line);) count += line.empty() ? 0 : 1;
+  return count;
 }
 
 std::string PulseServer::pactl(const std::vector<std::string>& arguments) const {
@@ -118,6 +140,7 @@ void PulseServer::stopPlaying() {
 
 void PulseServer::kill() {
   stopPlaying();
+  keepers_.clear();
   daemon_.reset();
   running_ = false;
 }

@@ -2,7 +2,9 @@
 
 // A private PulseAudio daemon for a test: its own socket, runtime folder and HOME, no autospawn,
 // never idle-exiting. Null sinks stand in for microphones: what is played into a sink comes out
-// of its monitor source ("<sink>.monitor").
+// of its monitor source ("<sink>.monitor"). Each monitor is kept recording by a recorder of its
+// own, as a real microphone keeps running: an idle null sink sleeps up to two seconds before it
+// notices a new low-latency stream, which no hardware source does.
 
 #include <sys/types.h>
 
@@ -62,12 +64,14 @@ class PulseServer {
 
  private:
   bool start();
+  std::size_t recorders() const;
 
   TemporaryFolder folder_;
   std::string socket_;
   std::vector<Sink> sinks_;
   std::unique_ptr<Child> daemon_;
   std::vector<std::unique_ptr<Child>> players_;
+  std::vector<std::unique_ptr<Child>> keepers_;
   bool running_ = false;
 };
 
