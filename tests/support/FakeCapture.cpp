@@ -18,9 +18,9 @@ AudioEngineRef FakeCapture::makeEngine() {
 }
 
 Co<bool> FakeCapture::requestPermission() {
-  ++prompts_;
   if (state == Permission::authorized) co_return true;
   if (state != Permission::undetermined) co_return false;
+  ++prompts_;
   const bool given = answer;
   if (answerDelay > Duration{0}) co_await sleep(answerDelay);
   state = given ? Permission::authorized : Permission::denied;
