@@ -28,12 +28,19 @@ constexpr std::chrono::milliseconds lastRetry{3200};
 // back-off timer.
 constexpr std::chrono::milliseconds eagerGap{250};
 
-// libpulse logs its errors to standard error; nothing may reach it. An explicit choice of the
-// user (a log file, syslog, the journal) is kept.
+// libpulse writes its messages (errors always) to standard error. Only an environment variable,
+// read once at its first message, sends them elsewhere: it is set for that first message (a
+// context made and dropped at once) and then taken back, so that children never see it. A
+// user's own choice of syslog or the journal is kept.
 void silenceLibpulse() {
-  if (!std::getenv("PULSE_LOG_FILE") && !std::getenv("PULSE_LOG_SYSLOG") &&
-      !std::getenv("PULSE_LOG_JOURNAL"))
-    setenv("PULSE_LOG_FILE", "/dev/null", 0);
+  if (std::getenv("PULSE_LOG_SYSLOG") || std::getenv("PULSE_LOG_JOURNAL")) return;
+  setenv("PULSE_LOG_SYSLOG", "1", 1);
+  if (pa_mainloop* probe = pa_mainloop_new()) {
+    if (pa_context* context = pa_context_new(pa_mainloop_get_api(probe), "earshot"))
+      pa_context_unref(context);
+    pa_mainloop_free(probe);
+  }
+  unsetenv("PULSE_LOG_SYSLOG");
 }
 
 struct Source {
