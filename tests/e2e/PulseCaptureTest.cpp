@@ -320,7 +320,7 @@ TEST_F(PulseCaptureTest, ServerThatDiesStopsTheEngineAndALaterEngineWorksAgain) 
 class MuteServer {
  public:
   explicit MuteServer(const std::string& path) {
-    fd_ = socket(AF_UNIX, SOCK_STREAM, 0);
+    fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     path.copy(address.sun_path, sizeof address.sun_path - 1);
@@ -328,10 +328,19 @@ class MuteServer {
     listen(fd_, 16);
     // The kernel completes connections on the backlog; nobody ever reads them.
   }
-  ~MuteServer() { close(fd_); }
+  ~MuteServer() {
+    for (int fd : kept_) close(fd);
+    close(fd_);
+  }
+  // Connections made so far (each accepted and kept open, unanswered).
+  int connections() {
+    for (int fd; (fd = accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK)) >= 0;) kept_.push_back(fd);
+    return static_cast<int>(kept_.size());
+  }
 
  private:
   int fd_;
+  std::vector<int> kept_;
 };
 
 class WithoutAServer : public PulseCaptureTest, public ::testing::WithParamInterface<bool> {};
@@ -355,6 +364,24 @@ TEST_P(WithoutAServer, ThereIsNoMicrophone) {
   engine->stop();
   engine->removeTap();
   EXPECT_EQ(capture().permission(), CaptureService::Permission::authorized);
+}
+
+// A server that never answers is tried again with a growing pause, not in a tight loop.
+TEST_F(PulseCaptureTest, ServerThatNeverAnswersIsRetriedWithABackOff) {
+  const std::string socket = folder_.file("native");
+  MuteServer server(socket);
+  std::ofstream(folder_.file("client.conf")) << "autospawn = no\n";
+  use({{"PULSE_SERVER", "unix:" + socket},
+       {"PULSE_CLIENTCONFIG", folder_.file("client.conf")},
+       {"PULSE_COOKIE", folder_.file("cookie")}});
+  auto engine = capture().makeEngine();
+  for (int i = 0; i < 30; ++i) {
+    EXPECT_EQ(engine->outputFormat(), AudioFormat{});
+    std::this_thread::sleep_for(100ms);
+  }
+  // Three seconds and more: a tight loop would have made thousands.
+  EXPECT_GE(server.connections(), 2);
+  EXPECT_LE(server.connections(), 6);
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, WithoutAServer, ::testing::Values(false, true),

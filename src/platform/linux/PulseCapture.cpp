@@ -47,6 +47,8 @@ struct Source {
   std::string name;
   double rate = 0;
   std::uint32_t channels = 0;
+  // The source's own: recording in it spares the server a remix.
+  pa_channel_map map{};
 };
 
 timeval after(std::chrono::milliseconds span) {
@@ -402,7 +404,7 @@ void PulseConnection::onSourceInfo(pa_context* context, const pa_source_info* in
   // One reply gives the source and then the end; replies come in the order asked.
   if (info) {
     c->pending_ = {info->name ? info->name : "", static_cast<double>(info->sample_spec.rate),
-                   info->sample_spec.channels};
+                   info->sample_spec.channels, info->channel_map};
     return;
   }
   // The end, or an error (the source went away meanwhile).
@@ -502,7 +504,10 @@ void PulseEngine::start() {
 
   pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(s->rate),
                       static_cast<std::uint8_t>(s->channels)};
-  stream_ = pa_stream_new(context, "earshot capture", &spec, nullptr);
+  pa_channel_map map = s->map;
+  if (!pa_channel_map_compatible(&map, &spec))
+    pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
+  stream_ = pa_stream_new(context, "earshot capture", &spec, &map);
   if (!stream_) {
     const int code = pa_context_errno(context);
     throw PlatformError(domain, code, pa_strerror(code));
