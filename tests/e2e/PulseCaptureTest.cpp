@@ -33,7 +33,7 @@ const std::string recording =
 class StandardError {
  public:
   explicit StandardError(const std::string& path) {
-    saved_ = dup(2);
+    saved_ = fcntl(2, F_DUPFD_CLOEXEC, 0);
     const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     dup2(file, 2);
     close(file);
@@ -220,6 +220,40 @@ TEST_P(EndingCapture, IsSynchronous) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, EndingCapture, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "Stop" : "RemoveTap"; });
+
+class EndingFromTheTap : public PulseCaptureTest, public ::testing::WithParamInterface<bool> {};
+
+// A tap that stops its engine or removes itself neither deadlocks nor is called again.
+TEST_P(EndingFromTheTap, IsTheLastCall) {
+  const bool stopping = GetParam();
+  PulseServer server;
+  ASSERT_TRUE(server.running());
+  use(server);
+  auto engine = capture().makeEngine();
+  std::atomic<int> calls{0};
+  AudioEngine* raw = engine.get();
+  const auto format = engine->outputFormat();
+  engine->installTap(256, format, [&](const PcmBufferRef&, std::uint64_t) {
+    if (++calls != 5) return;
+    if (stopping)
+      raw->stop();
+    else
+      raw->removeTap();
+  });
+  engine->start();
+  ASSERT_TRUE(serveUntil([&] { return calls >= 5; }));
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(calls, 5);
+  EXPECT_EQ(engine->isRunning(), !stopping);
+  // And capture goes on when asked again from the main thread.
+  engine->installTap(256, format, [&](const PcmBufferRef&, std::uint64_t) { ++calls; });
+  engine->start();
+  EXPECT_TRUE(serveUntil([&] { return calls > 5; }));
+  engine->stop();
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, EndingFromTheTap, ::testing::Values(true, false),
                          [](const auto& info) { return info.param ? "Stop" : "RemoveTap"; });
 
 struct SwitchCase {

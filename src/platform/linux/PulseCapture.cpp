@@ -154,10 +154,13 @@ class PulseEngine final : public AudioEngine, public std::enable_shared_from_thi
   void defaultIs(const Source& source);
 
  private:
+  // The threaded loop's lock. The capture thread already holds it in every callback (and may
+  // not take it again): a call from a tap locks nothing.
   class Lock {
    public:
     explicit Lock(PulseConnection& c, bool create = true)
         : ml_(create ? c.mainloop() : c.existing()) {
+      if (ml_ && pa_threaded_mainloop_in_thread(ml_)) ml_ = nullptr;
       if (ml_) pa_threaded_mainloop_lock(ml_);
     }
     ~Lock() {
@@ -192,6 +195,7 @@ class PulseEngine final : public AudioEngine, public std::enable_shared_from_thi
   // Inside the read callback, and a stop asked from the tap itself.
   bool delivering_ = false;
   bool stopAsked_ = false;
+  bool recut_ = false;
 };
 
 // --- connection ---
@@ -473,6 +477,11 @@ void PulseEngine::installTap(std::uint32_t bufferSize, const AudioFormat& format
   tapSize_ = std::max<std::uint32_t>(bufferSize, 1);
   tapFormat_ = format;
   tapFormat_.interleaved = false;
+  // From the tap itself the cutter is in use: it is replaced once the piece is done.
+  if (delivering_) {
+    recut_ = true;
+    return;
+  }
   chunks_.reset();
   if (source_ && format.channelCount == source_->channels) chunks_.emplace(tapFormat_, tapSize_);
 }
@@ -481,7 +490,6 @@ void PulseEngine::removeTap() {
   // Taps run with the lock held: once it is ours, none is running, and none runs after.
   Lock lock(*connection_);
   tap_.reset();
-  chunks_.reset();
 }
 
 void PulseEngine::prepare() {
@@ -611,6 +619,11 @@ void PulseEngine::onRead(pa_stream* s, std::size_t, void* self) {
     pa_stream_drop(s);
   }
   e->delivering_ = false;
+  if (std::exchange(e->recut_, false)) {
+    e->chunks_.reset();
+    if (e->source_ && e->tapFormat_.channelCount == e->source_->channels)
+      e->chunks_.emplace(e->tapFormat_, e->tapSize_);
+  }
   if (std::exchange(e->stopAsked_, false)) {
     // Inside the stream's own callback: ended here, freed by the main thread later.
     e->connection_->detach(e);
