@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "cli/Commands.hpp"
+#include "cli/Events.hpp"
 #include "dictation/Dictation.hpp"
 #include "platform/Platform.hpp"
 
@@ -10,7 +11,7 @@ namespace earshot {
 
 int dictationMode(Platform& platform) {
   MainLoop& loop = platform.loop;
-  auto dictation = std::make_shared<Dictation>(platform);
+  auto dictation = std::make_shared<Dictation>(platform, cliEvents());
   dictation->start();
   std::weak_ptr<Dictation> weak = dictation;
   readLines(

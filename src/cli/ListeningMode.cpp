@@ -4,6 +4,7 @@
 
 #include "cli/Commands.hpp"
 #include "cli/Emit.hpp"
+#include "cli/Events.hpp"
 #include "core/Language.hpp"
 #include "listener/Ear.hpp"
 #include "platform/Platform.hpp"
@@ -12,7 +13,7 @@ namespace earshot {
 
 int listeningMode(Platform& platform, const std::string& key) {
   MainLoop& loop = platform.loop;
-  auto ear = std::make_shared<Ear>(platform, key);
+  auto ear = std::make_shared<Ear>(platform, key, cliEvents());
   ear->start();
   std::weak_ptr<Ear> weak = ear;
   readLines(

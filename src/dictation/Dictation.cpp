@@ -1,6 +1,5 @@
 #include "dictation/Dictation.hpp"
 
-#include "cli/Reason.hpp"
 #include "core/Language.hpp"
 #include "platform/Platform.hpp"
 #include "speech/Take.hpp"
@@ -29,21 +28,21 @@ bool letGo(std::exception_ptr error) {
 
 }  // namespace
 
-Dictation::Dictation(Platform& platform, Answer::Exit exit)
+Dictation::Dictation(Platform& platform, EventSink events)
     : platform_(platform),
       speech_(std::make_shared<SpeechInput>(platform)),
-      exit_(std::move(exit)) {}
+      events_(std::move(events)) {}
 
 void Dictation::start() {
   // No id in this mode's events, and no reference to the dictation.
-  speech_->onPartial = [](std::int64_t, const std::string& text) {
-    emit("partial", {{"text", text}});
+  speech_->onPartial = [events = events_](std::int64_t, const std::string& text) {
+    events.send("partial", {{"text", text}});
   };
-  speech_->onLevel = [](std::int64_t, float level) {
-    emit("level", {{"value", static_cast<double>(level)}});
+  speech_->onLevel = [events = events_](std::int64_t, float level) {
+    events.send("level", {{"value", static_cast<double>(level)}});
   };
   speech_->warmUp();
-  if (speech_->microphoneUndecided()) emit("asking");
+  if (speech_->microphoneUndecided()) events_.send("asking");
   const Language language = spoken.load();
   MainLoop& loop = platform_.loop;
   spawn(prepareQuietly(speech_, language), loop);
@@ -56,33 +55,43 @@ void Dictation::start() {
 
 Co<void> Dictation::openTake(Language language) {
   auto self = shared_from_this();
-  std::weak_ptr<Dictation> weak = self;
   SpeechInput::TakeRef take;
   std::exception_ptr failure;
   try {
-    take = co_await speech_->start(language, 1, [weak] {
-      auto dictation = weak.lock();
-      return dictation && !dictation->stopping_ && !dictation->cancelled_;
-    });
+    auto opening = speech_->start(language, 1, stillWanted());
+    take = co_await std::move(opening);
   } catch (...) {
     failure = std::current_exception();
   }
   if (failure) {
-    if (letGo(failure))
-      close(cancelled_ ? "cancelled" : "final",
-            cancelled_ ? Payload::object() : Payload{{"text", ""}});
-    else
-      close("error", reason(failure));
+    refused(failure);
     co_return;
   }
   take_ = take;
   if (cancelled_) {
     speech_->cancel(take);
   } else if (stopping_) {
-    co_await finish(take);
+    auto ending = finish(take);
+    co_await std::move(ending);
   } else {
-    emit("open");
+    events_.send("open");
   }
+}
+
+std::function<bool()> Dictation::stillWanted() {
+  return [weak = weak_from_this()] {
+    auto dictation = weak.lock();
+    return dictation && !dictation->stopping_ && !dictation->cancelled_;
+  };
+}
+
+void Dictation::refused(std::exception_ptr failure) {
+  if (!letGo(failure))
+    close("error", events_.reason(failure));
+  else if (cancelled_)
+    close("cancelled");
+  else
+    close("final", {{"text", ""}});
 }
 
 void Dictation::stop() {
@@ -96,7 +105,8 @@ void Dictation::stop() {
 Co<void> Dictation::finishAfter(double delay, SpeechInput::TakeRef take) {
   auto self = shared_from_this();
   (void)co_await sleep(seconds(delay));
-  co_await finish(std::move(take));
+  auto ending = finish(std::move(take));
+  co_await std::move(ending);
 }
 
 void Dictation::cancel() {
@@ -108,18 +118,23 @@ void Dictation::cancel() {
 
 Co<void> Dictation::finish(SpeechInput::TakeRef take) {
   auto self = shared_from_this();
-  const std::string text = co_await speech_->finish(take);
-  if (take->failed() && text.empty())
+  auto ending = speech_->finish(take);
+  const std::string text = co_await std::move(ending);
+  finished(*take, text);
+}
+
+void Dictation::finished(const SpeechInput::Take& take, const std::string& text) {
+  if (take.failed() && text.empty())
     close("error", {{"reason", "failed"}, {"detail", "the analyzer didn't start"}});
   else
     close("final", {{"text", text}});
 }
 
-void Dictation::close(std::string_view name, const Payload& payload) {
+void Dictation::close(std::string_view name, const nlohmann::json& payload) {
   if (over_) return;
   over_ = true;
-  emit(name, payload);
-  exit_(0);
+  events_.send(name, payload);
+  events_.exit(0);
 }
 
 }  // namespace earshot

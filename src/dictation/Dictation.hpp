@@ -6,7 +6,7 @@
 #include <memory>
 #include <string_view>
 
-#include "cli/Emit.hpp"
+#include "core/EventSink.hpp"
 #include "speech/SpeechInput.hpp"
 
 namespace earshot {
@@ -20,8 +20,8 @@ class Dictation : public std::enable_shared_from_this<Dictation> {
   // Speech trails the host's "stop" a little; the take goes on this long after it.
   static constexpr double stopDelay = 0.28;
 
-  // `exit` ends the process after the closing event; tests pass a recorder.
-  explicit Dictation(Platform& platform, Answer::Exit exit = Answer::terminate);
+  // `events` carries every event and the end of the process; tests pass recorders.
+  Dictation(Platform& platform, EventSink events);
 
   // Installs the callbacks and opens the take in the background. Once, right after creation.
   void start();
@@ -36,8 +36,12 @@ class Dictation : public std::enable_shared_from_this<Dictation> {
   Co<void> openTake(Language language);
   Co<void> finishAfter(double delay, SpeechInput::TakeRef take);
   Co<void> finish(SpeechInput::TakeRef take);
+  // Kept out of the coroutines (a gcc 12 fault with temporaries beside a co_await).
+  std::function<bool()> stillWanted();
+  void refused(std::exception_ptr failure);
+  void finished(const SpeechInput::Take& take, const std::string& text);
   // Emits the one closing event and ends the process; later claims do nothing.
-  void close(std::string_view name, const Payload& payload = Payload::object());
+  void close(std::string_view name, const nlohmann::json& payload = nlohmann::json::object());
 
   Platform& platform_;
   std::shared_ptr<SpeechInput> speech_;
@@ -45,7 +49,7 @@ class Dictation : public std::enable_shared_from_this<Dictation> {
   bool stopping_ = false;
   bool cancelled_ = false;
   bool over_ = false;
-  Answer::Exit exit_;
+  EventSink events_;
 };
 
 }  // namespace earshot

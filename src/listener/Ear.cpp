@@ -2,8 +2,6 @@
 
 #include <cmath>
 
-#include "cli/Emit.hpp"
-#include "cli/Reason.hpp"
 #include "core/Language.hpp"
 #include "platform/Platform.hpp"
 #include "speech/Take.hpp"
@@ -54,18 +52,19 @@ double hundredths(double seconds) {
   return std::round(seconds * 100.0) / 100.0;
 }
 
-Ear::Ear(Platform& platform, std::string key)
+Ear::Ear(Platform& platform, std::string key, EventSink events)
     : platform_(platform),
+      events_(std::move(events)),
       speech_(std::make_shared<SpeechInput>(platform)),
       key_(VoiceHotKey::make(platform.hotKeys)),
       wanted_(std::move(key)) {}
 
 void Ear::start() {
-  speech_->onPartial = [](std::int64_t id, const std::string& text) {
-    emit("partial", {{"id", id}, {"text", text}});
+  speech_->onPartial = [events = events_](std::int64_t id, const std::string& text) {
+    events.send("partial", {{"id", id}, {"text", text}});
   };
-  speech_->onLevel = [](std::int64_t id, float level) {
-    emit("level", {{"id", id}, {"value", static_cast<double>(level)}});
+  speech_->onLevel = [events = events_](std::int64_t id, float level) {
+    events.send("level", {{"id", id}, {"value", static_cast<double>(level)}});
   };
   std::weak_ptr<Ear> weak = weak_from_this();
   key_->onDown = [weak] {
@@ -97,9 +96,9 @@ void Ear::takeKey() {
     }
   }
   if (registered_)
-    emit("ready", {{"key", registered_->combo.label()}, {"name", registered_->name}});
+    events_.send("ready", {{"key", registered_->combo.label()}, {"name", registered_->name}});
   else
-    emit("error", {{"reason", "key-taken"}});
+    events_.send("error", {{"reason", "key-taken"}});
 }
 
 void Ear::use(const std::string& key) {
@@ -111,7 +110,7 @@ void Ear::use(const std::string& key) {
 
 void Ear::languageChanged() {
   if (registered_)
-    emit("ready", {{"key", registered_->combo.label()}, {"name", registered_->name}});
+    events_.send("ready", {{"key", registered_->combo.label()}, {"name", registered_->name}});
   spawn(prepareQuietly(speech_, spoken.load()), platform_.loop);
 }
 
@@ -120,8 +119,8 @@ void Ear::down() {
   const std::int64_t id = ++nextID_;
   const bool trusted = platform_.hotKeys.isKeyDown(registered_->combo.keyCode);
   held_ = Held{id, platform_.loop.now(), nullptr, trusted};
-  emit("down", {{"id", id}});
-  if (speech_->microphoneUndecided()) emit("asking", {{"id", id}});
+  events_.send("down", {{"id", id}});
+  if (speech_->microphoneUndecided()) events_.send("asking", {{"id", id}});
   watchEscape(registered_->combo);
   startWatchdog();
   spawn(openTake(id, spoken.load()), platform_.loop);
@@ -171,53 +170,60 @@ double Ear::secondsSince(TimePoint since) const {
 
 Co<void> Ear::openTake(std::int64_t id, Language language) {
   auto self = shared_from_this();
-  std::weak_ptr<Ear> weak = self;
   SpeechInput::TakeRef take;
   std::exception_ptr failure;
   try {
-    take = co_await speech_->start(language, id, [weak, id] {
-      auto ear = weak.lock();
-      return ear && ear->held_ && ear->held_->id == id;
-    });
+    auto opening = speech_->start(language, id, stillHeld(id));
+    take = co_await std::move(opening);
   } catch (...) {
     failure = std::current_exception();
   }
-
-  if (!failure) {
-    if (held_ && held_->id == id) {
-      held_->take = take;
-      emit("open", {{"id", id}});
-      co_return;
-    }
-    // The hold ended while its take was opening.
-    if (cancelled_.erase(id)) {
-      speech_->cancel(take);
-      co_return;
-    }
-    double heldFor = 0;
-    if (auto found = letGo_.find(id); found != letGo_.end()) {
-      heldFor = found->second;
-      letGo_.erase(found);
-    }
-    co_await finish(id, take, heldFor);
+  if (failure) {
+    refused(id, failure);
     co_return;
   }
-
-  if (held_ && held_->id == id) endHold();
-  std::optional<double> heldFor;
-  if (auto found = letGo_.find(id); found != letGo_.end()) {
-    heldFor = found->second;
-    letGo_.erase(found);
+  if (held_ && held_->id == id) {
+    held_->take = take;
+    events_.send("open", {{"id", id}});
+    co_return;
   }
-  if (cancelled_.erase(id)) co_return;
+  // The hold ended while its take was opening.
+  if (cancelled_.erase(id)) {
+    speech_->cancel(take);
+    co_return;
+  }
+  const double heldFor = takeLetGo(id).value_or(0);
+  auto ending = finish(id, take, heldFor);
+  co_await std::move(ending);
+}
+
+std::function<bool()> Ear::stillHeld(std::int64_t id) {
+  return [weak = weak_from_this(), id] {
+    auto ear = weak.lock();
+    return ear && ear->held_ && ear->held_->id == id;
+  };
+}
+
+std::optional<double> Ear::takeLetGo(std::int64_t id) {
+  auto found = letGo_.find(id);
+  if (found == letGo_.end()) return std::nullopt;
+  const double heldFor = found->second;
+  letGo_.erase(found);
+  return heldFor;
+}
+
+void Ear::refused(std::int64_t id, std::exception_ptr failure) {
+  if (held_ && held_->id == id) endHold();
+  const std::optional<double> heldFor = takeLetGo(id);
+  if (cancelled_.erase(id)) return;
   const auto kind = failureCase(failure);
   if (kind == SpeechFailure::Case::superseded || kind == SpeechFailure::Case::letGo) {
-    emit("final", {{"id", id}, {"text", ""}, {"held", hundredths(heldFor.value_or(0))}});
-    co_return;
+    events_.send("final", {{"id", id}, {"text", ""}, {"held", hundredths(heldFor.value_or(0))}});
+    return;
   }
-  Payload payload = reason(failure);
+  nlohmann::json payload = events_.reason(failure);
   payload["id"] = id;
-  emit("error", payload);
+  events_.send("error", payload);
 }
 
 void Ear::up() {
@@ -225,7 +231,7 @@ void Ear::up() {
   Held hold = *held_;
   endHold();
   const double heldFor = secondsSince(hold.since);
-  emit("up", {{"id", hold.id}});
+  events_.send("up", {{"id", hold.id}});
   if (hold.take)
     spawn(finishAfter(tail, hold.id, hold.take, heldFor), platform_.loop);
   else
@@ -236,16 +242,24 @@ Co<void> Ear::finishAfter(double delay, std::int64_t id, SpeechInput::TakeRef ta
                           double heldFor) {
   auto self = shared_from_this();
   (void)co_await sleep(seconds(delay));
-  co_await finish(id, std::move(take), heldFor);
+  auto ending = finish(id, std::move(take), heldFor);
+  co_await std::move(ending);
 }
 
 Co<void> Ear::finish(std::int64_t id, SpeechInput::TakeRef take, double heldFor) {
   auto self = shared_from_this();
-  const std::string text = co_await speech_->finish(take);
-  if (take->failed() && text.empty())
-    emit("error", {{"id", id}, {"reason", "failed"}, {"detail", "the analyzer didn't start"}});
+  auto ending = speech_->finish(take);
+  const std::string text = co_await std::move(ending);
+  finished(id, *take, text, heldFor);
+}
+
+void Ear::finished(std::int64_t id, const SpeechInput::Take& take, const std::string& text,
+                   double heldFor) {
+  if (take.failed() && text.empty())
+    events_.send("error",
+                 {{"id", id}, {"reason", "failed"}, {"detail", "the analyzer didn't start"}});
   else
-    emit("final", {{"id", id}, {"text", text}, {"held", hundredths(heldFor)}});
+    events_.send("final", {{"id", id}, {"text", text}, {"held", hundredths(heldFor)}});
 }
 
 void Ear::cancel() {
@@ -256,7 +270,7 @@ void Ear::cancel() {
     speech_->cancel(hold.take);
   else
     cancelled_.insert(hold.id);
-  emit("cancelled", {{"id", hold.id}});
+  events_.send("cancelled", {{"id", hold.id}});
 }
 
 void Ear::checkHeld() {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "async/MainLoop.hpp"
+#include "core/EventSink.hpp"
 #include "hotkeys/VoiceHotKey.hpp"
 #include "speech/SpeechInput.hpp"
 
@@ -29,7 +30,7 @@ class Ear : public std::enable_shared_from_this<Ear> {
   static constexpr double tail = 0.28;
 
   // `key` names the row of voiceKeys the host wants, or anything else ("auto").
-  Ear(Platform& platform, std::string key);
+  Ear(Platform& platform, std::string key, EventSink events);
 
   // Wires the callbacks, takes the key, warms the microphone up and prepares the recognizer.
   void start();
@@ -64,8 +65,15 @@ class Ear : public std::enable_shared_from_this<Ear> {
   Co<void> finishAfter(double delay, std::int64_t id, SpeechInput::TakeRef take, double heldFor);
   Co<void> finish(std::int64_t id, SpeechInput::TakeRef take, double heldFor);
   double secondsSince(TimePoint since) const;
+  // Kept out of the coroutines (a gcc 12 fault with temporaries beside a co_await).
+  std::function<bool()> stillHeld(std::int64_t id);
+  std::optional<double> takeLetGo(std::int64_t id);
+  void refused(std::int64_t id, std::exception_ptr failure);
+  void finished(std::int64_t id, const SpeechInput::Take& take, const std::string& text,
+                double heldFor);
 
   Platform& platform_;
+  EventSink events_;
   std::shared_ptr<SpeechInput> speech_;
   std::shared_ptr<VoiceHotKey> key_;
   std::vector<std::shared_ptr<VoiceHotKey>> escapes_;

@@ -1,5 +1,7 @@
 // Ending takes: finishing keeps what was said, cancelling throws it away. Each ending is an
 // activity that the next take's analyzer waits for, so the endings form a bounded chain.
+//
+// As in Takes.cpp, calls and their co_await stay in separate statements (a gcc 12 fault).
 
 #include "platform/Platform.hpp"
 #include "speech/SpeechInput.hpp"
@@ -13,78 +15,95 @@ namespace {
 constexpr double finishWait = 8.0;
 constexpr double previousEndingWait = 4.0;
 
+std::string emptyText() {
+  return {};
+}
+
 Co<void> stopNow(std::shared_ptr<SpeechAnalyzer> analyzer) {
   if (analyzer) analyzer->cancelAndFinishNow();
   co_return;
 }
 
-// Tears the take down once its analyzer has delivered its last result; yields the final text.
-Co<std::string> endingOf(SpeechInput::TakeRef take, MainLoop& loop) {
+Activity<void> finalizeOnBackground(std::shared_ptr<SpeechAnalyzer> analyzer, MainLoop& loop) {
+  return onBackground([analyzer] { analyzer->finalizeAndFinishThroughEndOfInput(); }, loop);
+}
+
+// At the deadline of a finish: the ending is given up, the analyzer told to stop, and the text
+// is what was recognized so far.
+std::function<std::string()> atDeadline(Activity<std::string> ending,
+                                        std::shared_ptr<SpeechAnalyzer> analyzer,
+                                        std::shared_ptr<TranscriptBox> box, MainLoop& loop) {
+  return [ending, analyzer, box, &loop] {
+    ending.cancel();
+    spawn(stopNow(analyzer), loop);
+    return box->text();
+  };
+}
+
+Co<std::string> cancelling(std::shared_ptr<SpeechAnalyzer> analyzer,
+                           std::optional<Activity<std::string>> previous) {
+  if (analyzer) analyzer->cancelAndFinishNow();
+  if (previous) {
+    auto waiting = firstOf(*previous, previousEndingWait, emptyText);
+    (void)co_await std::move(waiting);
+  }
+  co_return std::string();
+}
+
+}  // namespace
+
+Co<std::string> SpeechInput::ending(TakeRef take, MainLoop& loop) {
   bool started = false;
-  if (auto start = take->analyzerStart_) {
+  if (std::optional<Activity<void>> start = take->analyzerStart_) {
     try {
       co_await *start;
-      started = !co_await cancelled();
+      started = true;
     } catch (...) {
+      // It failed, or this ending was cancelled while it waited.
     }
   }
+  const bool stopped = co_await cancelled();
   take->analyzerStart_.reset();
-  if (!started) {
-    if (!co_await cancelled()) take->failed_ = true;
+  if (!started || stopped) {
+    if (!stopped) take->failed_ = true;
     if (take->resultsTask_) take->resultsTask_->cancel();
     take->resultsTask_.reset();
     take->analyzer_.reset();
     co_return take->transcript_->text();
   }
   if (auto analyzer = take->analyzer_) {
-    try {
-      co_await onBackground([analyzer] { analyzer->finalizeAndFinishThroughEndOfInput(); }, loop);
-    } catch (...) {
-      // A failed finalization still leaves the reader's text.
-    }
+    auto finalizing = finalizeOnBackground(analyzer, loop);
+    // A failed finalization still leaves the reader's text.
+    co_await finalizing.completion();
   }
-  if (auto reader = take->resultsTask_; reader && !co_await cancelled())
-    co_await reader->completion();
+  if (take->resultsTask_ && !co_await cancelled()) co_await take->resultsTask_->completion();
   take->resultsTask_.reset();
   take->analyzer_.reset();
   co_return take->transcript_->text();
 }
 
-Co<std::string> cancelling(std::shared_ptr<SpeechAnalyzer> analyzer,
-                           std::optional<Activity<std::string>> previous) {
-  if (analyzer) analyzer->cancelAndFinishNow();
-  if (previous) (void)co_await firstOf(*previous, previousEndingWait, [] { return std::string(); });
-  co_return std::string();
-}
-
-}  // namespace
-
-void SpeechInput::release(const TakeRef& take) {
+void SpeechInput::release(TakeRef take) {
   if (take->ending_) return;
   stopCapture(take);
   take->tap_ = nullptr;
   // What is already queued stays for the analyzer.
   if (take->continuation_) take->continuation_->finish();
   take->continuation_.reset();
-  auto ending = spawn(endingOf(take, platform_.loop), platform_.loop);
-  take->ending_ = ending;
-  lastEnding_ = ending;
+  auto activity = spawn(ending(take, platform_.loop), platform_.loop);
+  take->ending_ = activity;
+  lastEnding_ = activity;
 }
 
 Co<std::string> SpeechInput::finish(TakeRef take) {
   auto self = shared_from_this();
   release(take);
-  Activity<std::string> ending = *take->ending_;
-  std::shared_ptr<SpeechAnalyzer> analyzer = take->analyzer_;
-  MainLoop& loop = platform_.loop;
-  co_return co_await firstOf(ending, finishWait, [ending, analyzer, box = take->transcript_, &loop] {
-    ending.cancel();
-    spawn(stopNow(analyzer), loop);
-    return box->text();
-  });
+  Activity<std::string> activity = *take->ending_;
+  auto fallback = atDeadline(activity, take->analyzer_, take->transcript_, platform_.loop);
+  auto waiting = firstOf(activity, finishWait, std::move(fallback));
+  co_return co_await std::move(waiting);
 }
 
-void SpeechInput::cancel(const TakeRef& take) {
+void SpeechInput::cancel(TakeRef take) {
   stopCapture(take);
   take->tap_ = nullptr;
   if (take->continuation_) take->continuation_->finish();
@@ -96,9 +115,9 @@ void SpeechInput::cancel(const TakeRef& take) {
   if (take->ending_) take->ending_->cancel();
   std::shared_ptr<SpeechAnalyzer> analyzer = std::move(take->analyzer_);
   take->analyzer_.reset();
-  auto cancelActivity = spawn(cancelling(std::move(analyzer), lastEnding_), platform_.loop);
-  take->ending_ = cancelActivity;
-  lastEnding_ = cancelActivity;
+  auto activity = spawn(cancelling(std::move(analyzer), lastEnding_), platform_.loop);
+  take->ending_ = activity;
+  lastEnding_ = activity;
 }
 
 }  // namespace earshot

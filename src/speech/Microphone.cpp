@@ -133,7 +133,7 @@ void SpeechInput::listen(Take& take) {
   }
 }
 
-void SpeechInput::stopCapture(const TakeRef& take) {
+void SpeechInput::stopCapture(TakeRef take) {
   if (current_ != take) return;
   engine()->removeTap();
   engine_->stop();

@@ -29,7 +29,8 @@ class Listening : public ::testing::Test {
   void TearDown() override { spoken = Language::portuguese; }
 
   std::shared_ptr<Ear> listen(std::string key = "auto") {
-    auto ear = std::make_shared<Ear>(fake.platform, std::move(key));
+    auto ear = std::make_shared<Ear>(fake.platform, std::move(key),
+                                     earshot::testing::recordingSink(exits));
     ear->start();
     loop.runUntilIdle();
     return ear;
@@ -77,10 +78,11 @@ class Listening : public ::testing::Test {
     return nullptr;
   }
 
-  testing::FakePlatform fake;
+  earshot::testing::FakePlatform fake;
   MainLoop& loop = fake.loop;
-  testing::EventCapture events;
+  earshot::testing::EventCapture events;
   std::vector<Json> taken;
+  std::vector<int> exits;
 };
 
 TEST_F(Listening, AHoldGivesItsEventsInOrderAndTheFinalWithTheTimeHeld) {
@@ -95,8 +97,8 @@ TEST_F(Listening, AHoldGivesItsEventsInOrderAndTheFinalWithTheTimeHeld) {
   loop.advance(1s);
   release();
   run(1s);
-  EXPECT_EQ(names(),
-            (Names{"down:1", "open:1", "level:1", "partial:1", "partial:1", "up:1", "final:1"}));
+  EXPECT_EQ(names(), (Names{"down:1", "open:1", "level:1", "partial:1", "partial:1", "up:1",
+                            "partial:1", "final:1"}));
   EXPECT_EQ(find("final")["text"], "open firefox");
   EXPECT_EQ(find("final")["held"], 1.0);
 }
@@ -133,10 +135,11 @@ TEST_F(Listening, AHoldThatEndsWhileItsTakeIsOpening) {
   };
   for (const Row& row : {Row{"released", false, {"down:1", "up:1", "final:1"}},
                          Row{"cancelled", true, {"down:1", "cancelled:1"}}}) {
-    testing::FakePlatform platform;
+    earshot::testing::FakePlatform platform;
     platform.speech.answerDelay = 0.5;  // the take is still opening at the release
-    testing::EventCapture capture;
-    auto ear = std::make_shared<Ear>(platform.platform, "auto");
+    earshot::testing::EventCapture capture;
+    auto ear =
+        std::make_shared<Ear>(platform.platform, "auto", earshot::testing::recordingSink(exits));
     ear->start();
     platform.loop.runUntilIdle();
     capture.take();
@@ -208,7 +211,7 @@ TEST_F(Listening, TheWatchdogRecoversALostReleaseOnlyWhenTheKeyStateIsTrusted) {
   EXPECT_EQ(names(), (Names{"down:1", "open:1"}));
   loop.advance(150ms);
   run(1s);
-  EXPECT_EQ(names(), (Names{"up:1", "final:1"}));
+  EXPECT_EQ(names(), (Names{"up:1", "partial:1", "final:1"}));
   // The late release does nothing, and the next press is a new hold.
   fake.hotKeys.release(optionSpace);
   press();
@@ -244,7 +247,7 @@ TEST_F(Listening, KeyChangesAndLanguageChangesDuringAHold) {
   EXPECT_EQ(find("ready")["key"], "⌥ Espaço");
   ear->use("control-option-space");
   run(1s);
-  EXPECT_EQ(names(), (Names{"up:1", "ready", "final:1"}));
+  EXPECT_EQ(names(), (Names{"up:1", "ready", "partial:1", "final:1"}));
   EXPECT_EQ(find("ready")["name"], "control-option-space");
   EXPECT_EQ(find("final")["text"], "kept english");
 }
@@ -262,12 +265,16 @@ TEST_F(Listening, TakingKeys) {
            Row{"control-shift-space", {}, "control-shift-space"},
            Row{"control-shift-space", {controlShift}, "option-space"},
            Row{"nonsense", {optionSpace}, "control-option-space"},
-           Row{"auto", {optionSpace, VoiceKeyCombo::controlOptionSpace, controlShift, all}, nullptr},
+           Row{"auto",
+               {optionSpace, VoiceKeyCombo::controlOptionSpace, controlShift, all},
+               nullptr},
        }) {
-    testing::FakePlatform platform;
-    for (auto combo : row.taken) platform.hotKeys.refusals[combo] = HotKeyService::alreadyRegistered;
-    testing::EventCapture capture;
-    auto ear = std::make_shared<Ear>(platform.platform, row.wanted);
+    earshot::testing::FakePlatform platform;
+    for (auto combo : row.taken)
+      platform.hotKeys.refusals[combo] = HotKeyService::alreadyRegistered;
+    earshot::testing::EventCapture capture;
+    auto ear = std::make_shared<Ear>(platform.platform, row.wanted,
+                                     earshot::testing::recordingSink(exits));
     ear->start();
     platform.loop.runUntilIdle();
     auto got = capture.take();

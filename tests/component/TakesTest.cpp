@@ -29,7 +29,8 @@ class Takes : public ::testing::Test {
     };
   }
 
-  Activity<TakeRef> start(std::int64_t id, std::function<bool()> wanted = [] { return true; }) {
+  Activity<TakeRef> start(
+      std::int64_t id, std::function<bool()> wanted = [] { return true; }) {
     return spawn(speech->start(Language::english, id, std::move(wanted)), loop);
   }
   // Starts a take and lets it open.
@@ -49,7 +50,7 @@ class Takes : public ::testing::Test {
     EXPECT_TRUE(activity.finished());
     return activity.result();
   }
-  std::shared_ptr<testing::FakeCaptureEngine> engine() { return fake.capture.latest(); }
+  std::shared_ptr<earshot::testing::FakeCaptureEngine> engine() { return fake.capture.latest(); }
   // Results reach the main loop from the recognizer's threads: wait a little real time for them.
   bool waitFor(const std::function<bool()>& done) {
     for (int i = 0; i < 2000; ++i) {
@@ -82,6 +83,7 @@ TEST_F(Takes, ATakeCapturesStreamsWholeTextsAndFinishesWithTheFinalOne) {
   EXPECT_EQ(engine()->tapSize(), 2048u);
   EXPECT_EQ(engine()->feed(3), 3);
   auto ending = finish(take);
+  loop.runUntilIdle();
   // Capture stops before finish first waits.
   EXPECT_FALSE(engine()->isRunning());
   EXPECT_FALSE(speech->isRunning());
@@ -100,9 +102,9 @@ TEST_F(Takes, RefusedStartsLeaveTheCurrentTakeCapturing) {
     bool wanted;
     SpeechFailure::Case expected;
   };
-  for (const Row& row : {Row{2, true, SpeechFailure::Case::superseded},
-                         Row{1, true, SpeechFailure::Case::superseded},
-                         Row{5, false, SpeechFailure::Case::letGo}}) {
+  for (const Row& row :
+       {Row{2, true, SpeechFailure::Case::superseded},
+        Row{1, true, SpeechFailure::Case::superseded}, Row{5, false, SpeechFailure::Case::letGo}}) {
     const int starts = fake.capture.counts().starts;
     auto opening = start(row.id, [&] { return row.wanted; });
     loop.runUntilIdle();
@@ -172,7 +174,7 @@ TEST_F(Takes, ADeniedMicrophoneFailsBeforeAnyReadinessQuery) {
 }
 
 TEST_F(Takes, AnEngineThatFailsToStartLeavesItStaleAndTheNextStartRebuilds) {
-  testing::FakeCapture::EngineScript failing;
+  earshot::testing::FakeCapture::EngineScript failing;
   failing.failingStarts = -1;
   fake.capture.scripts.push_back(failing);
   auto opening = start(1);
@@ -188,7 +190,7 @@ TEST_F(Takes, AnEngineThatFailsToStartLeavesItStaleAndTheNextStartRebuilds) {
 }
 
 TEST_F(Takes, NoUsableFormatIsNoMicrophone) {
-  testing::FakeCapture::EngineScript silent;
+  earshot::testing::FakeCapture::EngineScript silent;
   silent.output = AudioFormat{0, 0};
   fake.capture.scripts = {silent, silent};
   auto opening = start(1);
@@ -264,8 +266,8 @@ TEST_F(Takes, ADeviceBurstRebuildsTheIdleEngineOnceAndReleasesTheOldOneTwoSecond
 
 TEST_F(Takes, ACapturingTakeMovesToANewEngineThreeTimesAndNotAFourth) {
   auto analyzer = std::make_shared<FakeAnalyzer>();
-  analyzer->live = {{"one", false}, {"one two", false}, {"one two three", false},
-                    {"one two three four", false}};
+  analyzer->live = {
+      {"one", false}, {"one two", false}, {"one two three", false}, {"one two three four", false}};
   speech->warmUp();
   TakeRef take = open(1, analyzer);
   engine()->feed(1);

@@ -5,12 +5,15 @@
 namespace earshot::testing {
 
 FakeAnalyzer::~FakeAnalyzer() {
+  // Nobody will finish the input of an analyzer that goes away.
+  if (input_) input_->finish();
   if (worker_.joinable()) worker_.join();
 }
 
 void FakeAnalyzer::start(AnalyzerInputStream input) {
   if (refuseStart) throw PlatformError("fake", 1, "The analyzer refused to start.");
   started_ = true;
+  input_ = input;
   worker_ = std::thread([this, input]() mutable {
     std::size_t delivered = 0;
     while (auto item = input.pop()) {

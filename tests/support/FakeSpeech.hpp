@@ -43,6 +43,7 @@ class FakeAnalyzer final : public SpeechAnalyzer {
   AsyncStream<SpeechResult> results_;
   std::atomic<bool> started_{false};
   std::atomic<bool> cancelled_{false};
+  std::optional<AnalyzerInputStream> input_;
   std::thread worker_;
   mutable std::mutex lock_;
   std::condition_variable changed_;
