@@ -36,7 +36,7 @@ class AsyncStream {
     bool finished = false;
     // The suspended coroutine reader, if any.
     std::coroutine_handle<> waiter;
-    MainLoop* waiterLoop = nullptr;
+    std::shared_ptr<detail::LoopLife> waiterLife;
     // A thread blocked in pop(), and the ledger it is parked on (a background task's).
     bool threadWaiting = false;
     detail::BackgroundLedger* parked = nullptr;
@@ -58,7 +58,7 @@ class AsyncStream {
   // Adds an element; false (and dropped) after the end.
   bool yield(T item) {
     std::coroutine_handle<> wake;
-    MainLoop* loop = nullptr;
+    std::shared_ptr<detail::LoopLife> life;
     {
       std::lock_guard guard(state_->lock);
       if (state_->finished) return false;
@@ -67,27 +67,27 @@ class AsyncStream {
         state_->items.pop_front();
       state_->unpark();
       wake = std::exchange(state_->waiter, {});
-      loop = state_->waiterLoop;
+      life = state_->waiterLife;
     }
     state_->changed.notify_all();
-    if (wake) loop->post([wake] { wake.resume(); });
+    if (wake) life->post([wake] { wake.resume(); });
     return true;
   }
 
   // Ends the stream. Later calls do nothing.
   void finish() {
     std::coroutine_handle<> wake;
-    MainLoop* loop = nullptr;
+    std::shared_ptr<detail::LoopLife> life;
     {
       std::lock_guard guard(state_->lock);
       if (state_->finished) return;
       state_->finished = true;
       state_->unpark();
       wake = std::exchange(state_->waiter, {});
-      loop = state_->waiterLoop;
+      life = state_->waiterLife;
     }
     state_->changed.notify_all();
-    if (wake) loop->post([wake] { wake.resume(); });
+    if (wake) life->post([wake] { wake.resume(); });
   }
 
   bool finished() const {
@@ -121,7 +121,7 @@ class AsyncStream {
       }
       state->checkOneReader();
       state->waiter = frame;
-      state->waiterLoop = core->loop;
+      state->waiterLife = core->life;
       core->onCancel = [this, frame] {
         {
           std::lock_guard guard(state->lock);

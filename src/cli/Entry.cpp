@@ -3,8 +3,10 @@
 #include <array>
 #include <string_view>
 
+#include "cli/DictationMode.hpp"
 #include "cli/Emit.hpp"
 #include "cli/FileMode.hpp"
+#include "cli/ListeningMode.hpp"
 #include "cli/Lookup.hpp"
 #include "cli/Survey.hpp"
 #include "core/Language.hpp"
@@ -56,6 +58,8 @@ Modes modesOn(Platform& platform) {
   };
   modes.survey = [&platform] { return runSurvey(platform.hotKeys); };
   modes.file = [&platform](const std::string& path) { return fileMode(platform, path); };
+  modes.dictation = [&platform] { return dictationMode(platform); };
+  modes.listening = [&platform](const std::string& key) { return listeningMode(platform, key); };
   return modes;
 }
 

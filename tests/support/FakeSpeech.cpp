@@ -5,20 +5,28 @@
 namespace earshot::testing {
 
 FakeAnalyzer::~FakeAnalyzer() {
+  // Nobody will finish the input of an analyzer that goes away.
+  if (input_) input_->finish();
   if (worker_.joinable()) worker_.join();
 }
 
 void FakeAnalyzer::start(AnalyzerInputStream input) {
   if (refuseStart) throw PlatformError("fake", 1, "The analyzer refused to start.");
   started_ = true;
+  input_ = input;
   worker_ = std::thread([this, input]() mutable {
+    std::size_t delivered = 0;
     while (auto item = input.pop()) {
-      std::lock_guard guard(lock_);
-      ++inputs_;
-      frames_ += item->buffer->frameLength();
-      formats_.push_back(item->buffer->format());
+      {
+        std::lock_guard guard(lock_);
+        ++inputs_;
+        frames_ += item->buffer->frameLength();
+        formats_.push_back(item->buffer->format());
+      }
+      if (delivered < live.size() && !cancelled_) results_.yield(live[delivered++]);
     }
-    for (const auto& result : script) results_.yield(result);
+    if (!cancelled_)
+      for (const auto& result : script) results_.yield(result);
     results_.finish();
     std::lock_guard guard(lock_);
     done_ = true;
@@ -29,7 +37,8 @@ void FakeAnalyzer::start(AnalyzerInputStream input) {
 void FakeAnalyzer::finalizeAndFinishThroughEndOfInput() {
   std::unique_lock guard(lock_);
   if (neverFinish) {
-    changed_.wait(guard, [] { return false; });
+    changed_.wait(guard, [&] { return cancelled_.load(); });
+    return;
   }
   if (!started_) {
     results_.finish();
@@ -39,6 +48,11 @@ void FakeAnalyzer::finalizeAndFinishThroughEndOfInput() {
 }
 
 void FakeAnalyzer::cancelAndFinishNow() {
+  {
+    std::lock_guard guard(lock_);
+    cancelled_ = true;
+  }
+  changed_.notify_all();
   results_.finish();
 }
 

@@ -19,8 +19,10 @@ class FakeAnalyzer final : public SpeechAnalyzer {
  public:
   // Delivered, in order, once the input has ended.
   std::vector<SpeechResult> script;
+  // Delivered one per input buffer while the input arrives, as a live recognizer streams them.
+  std::vector<SpeechResult> live;
   bool refuseStart = false;
-  // finalizeAndFinishThroughEndOfInput never returns.
+  // finalizeAndFinishThroughEndOfInput returns only once cancelled.
   bool neverFinish = false;
 
   ~FakeAnalyzer() override;
@@ -32,6 +34,7 @@ class FakeAnalyzer final : public SpeechAnalyzer {
   void cancelAndFinishNow() override;
 
   bool started() const { return started_; }
+  bool wasCancelled() const { return cancelled_; }
   std::size_t inputs() const;
   std::size_t frames() const;
   std::vector<AudioFormat> formats() const;
@@ -39,6 +42,8 @@ class FakeAnalyzer final : public SpeechAnalyzer {
  private:
   AsyncStream<SpeechResult> results_;
   std::atomic<bool> started_{false};
+  std::atomic<bool> cancelled_{false};
+  std::optional<AnalyzerInputStream> input_;
   std::thread worker_;
   mutable std::mutex lock_;
   std::condition_variable changed_;
