@@ -52,8 +52,12 @@ TEST_P(DictationCloses, WithOneEventAndStatusZero) {
   EXPECT_EQ(closing, 1) << result.out;
   const auto& last = events.back();
   EXPECT_EQ(last.value("event", ""), row.event) << result.out;
-  if (!row.reason.empty()) EXPECT_EQ(last.value("reason", ""), row.reason) << last;
-  if (!row.detail.empty()) EXPECT_EQ(last.value("detail", ""), row.detail) << last;
+  if (!row.reason.empty()) {
+    EXPECT_EQ(last.value("reason", ""), row.reason) << last;
+  }
+  if (!row.detail.empty()) {
+    EXPECT_EQ(last.value("detail", ""), row.detail) << last;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
