@@ -1,5 +1,9 @@
 #include "support/FakeSpeech.hpp"
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
 #include "platform/PlatformError.hpp"
 
 namespace earshot::testing {
@@ -12,11 +16,23 @@ void FakeAnalyzer::start(AnalyzerInputStream input) {
   if (refuseStart) throw PlatformError("fake", 1, "The analyzer refused to start.");
   started_ = true;
   worker_ = std::thread([this, input]() mutable {
-    while (auto item = input.pop()) {
+    for (;;) {
+      if (slow) {
+        while (!input.writerWaiting() && !input.finished())
+          std::this_thread::sleep_for(std::chrono::microseconds(50));
+      }
+      const std::size_t queued = input.size();
+      auto item = input.pop();
+      if (!item) break;
       std::lock_guard guard(lock_);
+      mostQueued_ = std::max(mostQueued_, queued);
       ++inputs_;
       frames_ += item->buffer->frameLength();
       formats_.push_back(item->buffer->format());
+      if (stopAfter > 0 && inputs_ == stopAfter) {
+        input.finish();
+        break;
+      }
     }
     for (const auto& result : script) results_.yield(result);
     results_.finish();
@@ -49,6 +65,10 @@ std::size_t FakeAnalyzer::inputs() const {
 std::size_t FakeAnalyzer::frames() const {
   std::lock_guard guard(lock_);
   return frames_;
+}
+std::size_t FakeAnalyzer::mostQueued() const {
+  std::lock_guard guard(lock_);
+  return mostQueued_;
 }
 std::vector<AudioFormat> FakeAnalyzer::formats() const {
   std::lock_guard guard(lock_);
