@@ -6,8 +6,10 @@
 
 #include "platform/linux/LinuxAudio.hpp"
 #include "platform/linux/PocketSphinx.hpp"
+#include "speech/FileTranscription.hpp"
 #include "speech/Recognizer.hpp"
 #include "speech/TranscriptBox.hpp"
+#include "support/AudioFiles.hpp"
 
 using namespace earshot;
 
@@ -196,4 +198,29 @@ TEST(RecognizerFragments, VolatileWordsTheDecoderTakesBackAreClosedByAnEmptyFina
     }
     EXPECT_EQ(box.text(), trimmed(finals));
   }
+}
+
+// A file longer than the analyzer's input holds, decoded in small pieces while the recognizer
+// reads, gives the text of the same file decoded in one piece and queued whole.
+TEST(FileTranscriptionText, ALongFileInPiecesReadsAsInOnePiece) {
+  linux_platform::LinuxAudioToolkit audio;
+  std::vector<float> all;
+  for (const char* name : {"0870.wav", "0880.wav", "0890.wav", "0920.wav", "0930.wav"}) {
+    for (const auto& buffer : inputs(librivox + name, 0.5)) {
+      const float* samples = buffer->floatChannelData()[0];
+      all.insert(all.end(), samples, samples + buffer->frameLength());
+    }
+  }
+  earshot::testing::TemporaryFolder dir;
+  earshot::testing::writeWav(dir.file("long.wav"), 16000, 1, all);
+  // A fresh service each time: a decoder carries what it learnt of the voice to its next use.
+  const auto transcribe = [&](std::uint32_t pieceFrames) {
+    linux_platform::PocketSphinxService service;
+    return transcribeLikeMicrophone(audio, service, dir.file("long.wav"), Language::english, 3,
+                                    pieceFrames);
+  };
+  const auto whole = transcribe(static_cast<std::uint32_t>(all.size()));
+  const auto pieces = transcribe(4096);
+  EXPECT_EQ(pieces, whole);
+  EXPECT_NE(whole.find("young man"), std::string::npos) << whole;
 }

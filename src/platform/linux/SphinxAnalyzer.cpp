@@ -29,11 +29,15 @@ struct AnalysisState {
   std::optional<AnalyzerInputStream> input;
 
   void end(std::exception_ptr failure) {
+    std::optional<AnalyzerInputStream> reading;
     {
       std::lock_guard guard(lock);
       done = true;
       error = std::move(failure);
+      reading = input;
     }
+    // Nobody reads the input any more: a writer waiting for room must not wait for ever.
+    if (reading) reading->finish();
     results.finish();
     changed.notify_all();
   }
