@@ -103,5 +103,14 @@ file_transcription() {
     "$(calc "100 * $errors_ours / $words")" "$(calc "100 * $errors_theirs / $words")"
 }
 
+# --- The recognizer's second passes on and off: word error rate through the file path and the
+# end of a take's input to its last final.
+second_passes() {
+  echo "== recognizer second passes (-fwdflat, -bestpath): word errors and end of input to final"
+  "$build/bench/bench_sphinx_passes" 3 || echo "bench_sphinx_passes failed"
+  echo
+}
+
 capture_path
+second_passes
 file_transcription
