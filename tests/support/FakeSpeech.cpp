@@ -1,5 +1,9 @@
 #include "support/FakeSpeech.hpp"
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
 #include "platform/PlatformError.hpp"
 
 namespace earshot::testing {
@@ -16,12 +20,24 @@ void FakeAnalyzer::start(AnalyzerInputStream input) {
   input_ = input;
   worker_ = std::thread([this, input]() mutable {
     std::size_t delivered = 0;
-    while (auto item = input.pop()) {
+    for (;;) {
+      if (slow) {
+        while (!input.writerWaiting() && !input.finished())
+          std::this_thread::sleep_for(std::chrono::microseconds(50));
+      }
+      const std::size_t queued = input.size();
+      auto item = input.pop();
+      if (!item) break;
       {
         std::lock_guard guard(lock_);
+        mostQueued_ = std::max(mostQueued_, queued);
         ++inputs_;
         frames_ += item->buffer->frameLength();
         formats_.push_back(item->buffer->format());
+        if (stopAfter > 0 && inputs_ == stopAfter) {
+          input.finish();
+          break;
+        }
       }
       if (delivered < live.size() && !cancelled_) results_.yield(live[delivered++]);
     }
@@ -63,6 +79,10 @@ std::size_t FakeAnalyzer::inputs() const {
 std::size_t FakeAnalyzer::frames() const {
   std::lock_guard guard(lock_);
   return frames_;
+}
+std::size_t FakeAnalyzer::mostQueued() const {
+  std::lock_guard guard(lock_);
+  return mostQueued_;
 }
 std::vector<AudioFormat> FakeAnalyzer::formats() const {
   std::lock_guard guard(lock_);

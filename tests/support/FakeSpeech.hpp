@@ -24,6 +24,10 @@ class FakeAnalyzer final : public SpeechAnalyzer {
   bool refuseStart = false;
   // finalizeAndFinishThroughEndOfInput returns only once cancelled.
   bool neverFinish = false;
+  // Takes an input only when the writer waits for room or has finished: the slowest reader.
+  bool slow = false;
+  // Stops reading after this many inputs and finishes its input, as a failed analysis does.
+  std::size_t stopAfter = 0;
 
   ~FakeAnalyzer() override;
 
@@ -38,6 +42,8 @@ class FakeAnalyzer final : public SpeechAnalyzer {
   std::size_t inputs() const;
   std::size_t frames() const;
   std::vector<AudioFormat> formats() const;
+  // The most inputs that waited in the stream at once.
+  std::size_t mostQueued() const;
 
  private:
   AsyncStream<SpeechResult> results_;
@@ -48,7 +54,7 @@ class FakeAnalyzer final : public SpeechAnalyzer {
   mutable std::mutex lock_;
   std::condition_variable changed_;
   bool done_ = false;
-  std::size_t inputs_ = 0, frames_ = 0;
+  std::size_t inputs_ = 0, frames_ = 0, mostQueued_ = 0;
   std::vector<AudioFormat> formats_;
 };
 

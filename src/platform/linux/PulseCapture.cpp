@@ -510,12 +510,12 @@ void PulseEngine::start() {
   pa_context* context = connection_->context();
   if (!context) throw PlatformError(domain, PA_ERR_CONNECTIONREFUSED, "The sound server is gone.");
 
-  pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(s->rate),
+  pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(s->rate),
                       static_cast<std::uint8_t>(s->channels)};
   pa_channel_map map = s->map;
-  if (!pa_channel_map_compatible(&map, &spec))
-    pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
-  stream_ = pa_stream_new(context, "earshot capture", &spec, &map);
+  if (!pa_channel_map_compatible(&map, &sampleFormat))
+    pa_channel_map_init_extend(&map, sampleFormat.channels, PA_CHANNEL_MAP_DEFAULT);
+  stream_ = pa_stream_new(context, "earshot capture", &sampleFormat, &map);
   if (!stream_) {
     const int code = pa_context_errno(context);
     throw PlatformError(domain, code, pa_strerror(code));
@@ -523,7 +523,7 @@ void PulseEngine::start() {
   pa_buffer_attr attr{};
   attr.maxlength = static_cast<std::uint32_t>(-1);
   attr.tlength = attr.prebuf = attr.minreq = static_cast<std::uint32_t>(-1);
-  attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(fragment, &spec));
+  attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(fragment, &sampleFormat));
   pa_stream_set_state_callback(stream_, onStreamState, this);
   pa_stream_set_read_callback(stream_, onRead, this);
   // No device: the stream follows the default source when the server moves it.

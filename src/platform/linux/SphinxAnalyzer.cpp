@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
+#include <future>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -25,15 +26,28 @@ struct AnalysisState {
   std::condition_variable changed;
   bool started = false;
   bool done = false;
+  bool holding = false;   // the worker has or will have a decoder it must give back
+  bool promised = false;  // the pool was told it comes back soon
   std::exception_ptr error;
   std::optional<AnalyzerInputStream> input;
 
+  void giveBack(ps_decoder_t* decoder) {
+    std::lock_guard guard(lock);
+    holding = false;
+    // Under the lock, so that a cancel either promises this decoder or finds it back already.
+    pool->release(decoder, promised);
+  }
+
   void end(std::exception_ptr failure) {
+    std::optional<AnalyzerInputStream> reading;
     {
       std::lock_guard guard(lock);
       done = true;
       error = std::move(failure);
+      reading = input;
     }
+    // Nobody reads the input any more: a writer waiting for room must not wait for ever.
+    if (reading) reading->finish();
     results.finish();
     changed.notify_all();
   }
@@ -41,14 +55,9 @@ struct AnalysisState {
 
 // Reads the input on its own thread, one utterance at a time: an utterance ends where the
 // decoder's voice activity detection finds silence, as PocketSphinx's own continuous mode does.
-void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input, bool partials) {
-  ps_decoder_t* decoder = nullptr;
-  try {
-    decoder = state->pool->acquire();
-  } catch (...) {
-    state->end(std::current_exception());
-    return;
-  }
+void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
+             std::future<ps_decoder_t*> claim, bool partials) {
+  ps_decoder_t* decoder = claim.get();
   std::exception_ptr failure;
   bool spokeBefore = false;  // a later utterance's text begins with a space
   bool inUtterance = false;
@@ -105,7 +114,7 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input, bo
     closeUtterance();
   else
     ps_end_utt(decoder);
-  state->pool->release(decoder);
+  state->giveBack(decoder);
   state->end(failure);
 }
 
@@ -137,9 +146,27 @@ class PocketSphinxAnalyzer final : public SpeechAnalyzer {
       if (state_->cancelled)
         throw sphinxError(SphinxError::stopped, "The analyzer has been stopped.");
       state_->started = true;
-      state_->input = input;
     }
-    std::thread(analyse, state_, std::move(input), partials_).detach();
+    // The decoder is taken here, not on the worker, so that a model that cannot load fails the
+    // start itself. Normally one is idle or promised back; only when none is does this block
+    // for a whole load.
+    std::future<ps_decoder_t*> claim;
+    try {
+      claim = state_->pool->acquire();
+    } catch (...) {
+      state_->end(std::current_exception());
+      throw;
+    }
+    bool cancelled = false;
+    {
+      std::lock_guard guard(state_->lock);
+      state_->input = input;
+      state_->holding = true;
+      cancelled = state_->cancelled;
+      if (cancelled) promiseBack();
+    }
+    if (cancelled) input.finish();  // a cancel that came during the claim found no input to end
+    std::thread(analyse, state_, std::move(input), std::move(claim), partials_).detach();
   }
 
   void finalizeAndFinishThroughEndOfInput() override {
@@ -159,12 +186,21 @@ class PocketSphinxAnalyzer final : public SpeechAnalyzer {
     {
       std::lock_guard guard(state_->lock);
       input = state_->input;
+      promiseBack();
     }
     if (input) input->finish();  // wakes the worker
     state_->results.finish();
   }
 
  private:
+  // With the state's lock held: a cancelled worker stops after the buffer in hand and closes its
+  // utterance without a result, so the next analysis may count on its decoder.
+  void promiseBack() {
+    if (!state_->holding || state_->promised) return;
+    state_->promised = true;
+    state_->pool->promise();
+  }
+
   std::shared_ptr<AnalysisState> state_;
   bool partials_;
 };

@@ -4,10 +4,10 @@
 
 #include <pocketsphinx.h>
 
+#include <deque>
 #include <future>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "platform/linux/PocketSphinx.hpp"
@@ -15,70 +15,46 @@
 namespace earshot::linux_platform {
 
 // Idle decoders of one language, kept for the process. A reservation loads one in the background;
-// the first analyzer that finds none idle claims that load instead of starting another.
+// the first analyzer that finds none idle claims that load instead of starting another. A decoder
+// is handed out in the state of a freshly loaded one.
 class DecoderPool {
  public:
-  explicit DecoderPool(SphinxModel model) : model_(std::move(model)) {}
+  DecoderPool(SphinxModel model, SphinxSearch search);
+  ~DecoderPool();
+  DecoderPool(const DecoderPool&) = delete;
+  DecoderPool& operator=(const DecoderPool&) = delete;
 
-  ps_decoder_t* acquire() {
-    std::shared_future<ps_decoder_t*> claimed;
-    {
-      std::lock_guard guard(lock_);
-      if (!idle_.empty()) {
-        ps_decoder_t* decoder = idle_.back();
-        idle_.pop_back();
-        return decoder;
-      }
-      if (loading_ && !loadClaimed_) {
-        loadClaimed_ = true;
-        claimed = loadResult_;
-      }
-    }
-    if (claimed.valid()) return claimed.get();
-    return load();
-  }
+  // A decoder for one analysis: an idle one, one that a stopped analysis has promised back, the
+  // background load, or a new load, in that order. Throws PlatformError when the model does not
+  // load. The future is ready at once except for a promised decoder, which comes back as soon as
+  // its analysis has closed its utterance.
+  std::future<ps_decoder_t*> acquire();
 
-  void release(ps_decoder_t* decoder) {
-    std::lock_guard guard(lock_);
-    idle_.push_back(decoder);
-  }
+  // Announces that a decoder still in use will be released shortly, so that the next `acquire`
+  // waits for it instead of loading another.
+  void promise();
+  // Gives a decoder back; `promised` when `promise()` was called for it.
+  void release(ps_decoder_t* decoder, bool promised);
 
-  // Starts a background load unless a decoder is idle or already loading.
-  void preload(const std::shared_ptr<DecoderPool>& self) {
-    std::lock_guard guard(lock_);
-    if (!idle_.empty() || loading_ || made_ > 0) return;
-    loading_ = true;
-    loadClaimed_ = false;
-    loadPromise_ = std::promise<ps_decoder_t*>();
-    loadResult_ = loadPromise_.get_future().share();
-    std::thread([self] {
-      ps_decoder_t* decoder = nullptr;
-      std::exception_ptr error;
-      try {
-        decoder = self->load();
-      } catch (...) {
-        error = std::current_exception();
-      }
-      std::lock_guard guard(self->lock_);
-      self->loading_ = false;
-      if (self->loadClaimed_) {
-        if (error)
-          self->loadPromise_.set_exception(error);
-        else
-          self->loadPromise_.set_value(decoder);
-      } else if (decoder) {
-        self->idle_.push_back(decoder);
-      }
-    }).detach();
-  }
+  // Starts a background load unless a decoder was ever made or is loading.
+  void preload(const std::shared_ptr<DecoderPool>& self);
+
+  // How many decoders this pool has loaded.
+  int made() const;
 
  private:
   ps_decoder_t* load();
+  void reset(ps_decoder_t* decoder) const;
+  void handOut(ps_decoder_t* decoder);  // with lock_ held
 
   SphinxModel model_;
-  std::mutex lock_;
+  SphinxSearch search_;
+  mutable std::mutex lock_;
   std::vector<ps_decoder_t*> idle_;
+  std::deque<std::promise<ps_decoder_t*>> waiting_;
+  int promised_ = 0;  // decoders announced by `promise()` and not yet released
   int made_ = 0;
+  std::vector<float> initialMean_;  // the live cepstral mean of a fresh decoder
   bool loading_ = false;
   bool loadClaimed_ = false;
   std::promise<ps_decoder_t*> loadPromise_;
