@@ -14,7 +14,8 @@ namespace {
 
 struct ClosingCase {
   const char* name;
-  bool server;  // a private daemon with one microphone, else none at all
+  bool server;     // a private daemon with one microphone, else none at all
+  bool holdInput;  // standard input stays open a while, so that the start's own outcome closes
   std::vector<std::string> arguments;
   std::string event, reason, detail;
 };
@@ -39,7 +40,12 @@ TEST_P(DictationCloses, WithOneEventAndStatusZero) {
   }
   auto arguments = row.arguments;
   arguments.insert(arguments.begin(), "--dictate");
-  const auto result = run(EARSHOT_BINARY, arguments, options);
+  std::string program = EARSHOT_BINARY;
+  if (row.holdInput) {
+    arguments.insert(arguments.begin(), {"-c", "sleep 4 | exec \"$0\" \"$@\"", program});
+    program = "/bin/sh";
+  }
+  const auto result = run(program, arguments, options);
   EXPECT_EQ(result.status, 0) << result.out;
   EXPECT_EQ(result.err, "");
   const auto events = result.events();
@@ -62,14 +68,16 @@ TEST_P(DictationCloses, WithOneEventAndStatusZero) {
 
 INSTANTIATE_TEST_SUITE_P(
     Runs, DictationCloses,
-    ::testing::Values(ClosingCase{"NoServer", false, {}, "error", "no-microphone", ""},
-                      ClosingCase{"NoPortugueseModel",
-                                  true,
-                                  {"--language", "pt"},
-                                  "error",
-                                  "locale-unsupported",
-                                  "pt_BR"},
-                      ClosingCase{"InputClosed", true, {}, "cancelled", "", ""}),
+    ::testing::Values(
+        ClosingCase{"NoServer", false, true, {"--language", "en"}, "error", "no-microphone", ""},
+        ClosingCase{"NoPortugueseModel",
+                    true,
+                    true,
+                    {"--language", "pt"},
+                    "error",
+                    "locale-unsupported",
+                    "pt_BR"},
+        ClosingCase{"InputClosed", true, false, {"--language", "en"}, "cancelled", "", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
