@@ -125,6 +125,8 @@ file_memory() {
   measure speech4.wav "4 min of speech, 16 kHz mono" "408 MB, 113 s"
   # Recognition runs at about twice real time: this one ends at the 180 s limit either way.
   measure speech20.wav "20 min of speech, 16 kHz mono (ends at the 180 s limit)" "1645 MB, 180 s"
+}
+
 # --- The recognizer's second passes on and off: word error rate through the file path and the
 # end of a take's input to its last final.
 second_passes() {
