@@ -7,6 +7,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <unordered_map>
 
 #include "platform/PlatformError.hpp"
 #include "platform/linux/LetterToSound.hpp"
@@ -80,9 +81,13 @@ fsg_model_t* makeFsg(ps_decoder_t* decoder, const AppGrammar& grammar, const Gra
   const int32 fillerCost = cost(costs.filler);
 
   // States: 0 start, 1 where names begin, 2 final, 3 the garbage loop, 4 and 5 after the command
-  // word and after one filler word, then one per shared prefix of the names' words.
+  // word and after one filler word, then the ends of names, then one per shared prefix of the
+  // names' words. Names end in several states that lead to the final one: adding an arc costs as
+  // many steps as the arcs already between its two states.
+  constexpr int32 firstEnd = 6;
+  constexpr int32 ends = 64;
   std::map<std::pair<int32, std::string>, int32> prefixes;
-  int32 states = 6;
+  int32 states = firstEnd + ends;
   for (const auto& name : grammar.names) {
     int32 at = 1;
     for (std::size_t i = 0; i + 1 < name.size(); ++i) {
@@ -94,8 +99,24 @@ fsg_model_t* makeFsg(ps_decoder_t* decoder, const AppGrammar& grammar, const Gra
   fsg_model_t* fsg = fsg_model_init(searchName, math, lw, states);
   fsg->start_state = 0;
   fsg->final_state = 2;
+  std::map<std::string, std::size_t> alternatives;
+  for (const auto& addition : grammar.additions)
+    alternatives[addition.word] = addition.pronunciations.size();
+  // Each pronunciation of a word is an arc of its own: the decoder's own search for them scans
+  // every arc once per word and takes seconds for a large catalog.
+  // The grammar's own word numbers: fsg_model_word_add looks a word up by scanning them all.
+  std::unordered_map<std::string, int32> numbers;
+  auto number = [&](const std::string& word) {
+    auto [found, fresh] = numbers.try_emplace(word, 0);
+    if (fresh) found->second = fsg_model_word_add(fsg, word.c_str());
+    return found->second;
+  };
   auto arc = [&](int32 from, int32 to, const std::string& word, int32 cost) {
-    fsg_model_trans_add(fsg, from, to, cost, fsg_model_word_add(fsg, word.c_str()));
+    fsg_model_trans_add(fsg, from, to, cost, number(word));
+    auto found = alternatives.find(word);
+    if (found == alternatives.end()) return;
+    for (std::size_t i = 1; i < found->second; ++i)
+      fsg_model_trans_add(fsg, from, to, cost, number(word + "(" + std::to_string(i + 1) + ")"));
   };
   fsg_model_null_trans_add(fsg, 0, 4, certain);
   for (const auto& word : grammar.commandWords) arc(0, 4, word, certain);
@@ -112,8 +133,11 @@ fsg_model_t* makeFsg(ps_decoder_t* decoder, const AppGrammar& grammar, const Gra
       arc(at, next, name[i], certain);
       at = next;
     }
-    arc(at, 2, name.back(), certain);
+    arc(at, firstEnd + static_cast<int32>(std::hash<std::string>{}(name.back()) % ends),
+        name.back(), certain);
   }
+  for (int32 end = firstEnd; end < firstEnd + ends; ++end)
+    fsg_model_null_trans_add(fsg, end, 2, certain);
   for (const auto& phone : grammar.phones) {
     const std::string word = std::string(garbagePrefix) + phone;
     arc(4, 3, word, garbageCost);
@@ -125,7 +149,32 @@ fsg_model_t* makeFsg(ps_decoder_t* decoder, const AppGrammar& grammar, const Gra
   return fsg;
 }
 
+// Words added to a decoder that has a language model join the model too, slowly (a third of a
+// second per thousand words) and for good. A decoder that takes application grammars gives its
+// language model up, under a stand-in grammar until the real one is made.
+void leaveLanguageModel(ps_decoder_t* decoder) {
+  if (!hasLanguageModel(decoder)) return;
+  fsg_model_t* fsg = fsg_model_init(searchName, ps_get_logmath(decoder), 1.0f, 2);
+  fsg->start_state = 0;
+  fsg->final_state = 1;
+  fsg_model_trans_add(fsg, 0, 1, 0, fsg_model_word_add(fsg, "<sil>"));
+  const int refused = ps_set_fsg(decoder, searchName, fsg);
+  fsg_model_free(fsg);
+  if (refused < 0 || ps_set_search(decoder, searchName) < 0)
+    throw PlatformError("pocketsphinx", 7, "The recognizer refused the application grammar.");
+  ps_unset_search(decoder, modelSearch);
+}
+
 }  // namespace
+
+bool hasLanguageModel(ps_decoder_t* decoder) {
+  ps_search_iter_t* search = ps_search_iter(decoder);
+  bool found = false;
+  for (; search; search = ps_search_iter_next(search))
+    if (std::string(ps_search_iter_val(search)) == modelSearch) found = true;
+  ps_search_iter_free(search);
+  return found;
+}
 
 std::shared_ptr<const AppGrammar> appGrammar(ps_decoder_t* decoder, const AppVocabulary& vocabulary,
                                              bool english) {
@@ -152,6 +201,7 @@ void useGrammar(ps_decoder_t* decoder, const std::shared_ptr<const AppGrammar>& 
                 GrammarCosts costs) {
   DecoderState& known = state(decoder);
   if (known.installed != grammar || known.costs != costs) {
+    leaveLanguageModel(decoder);
     for (const auto& addition : grammar->additions)
       for (std::size_t i = 0; i < addition.pronunciations.size(); ++i)
         addWord(decoder, known,
@@ -160,6 +210,8 @@ void useGrammar(ps_decoder_t* decoder, const std::shared_ptr<const AppGrammar>& 
     for (const auto& phone : grammar->phones)
       addWord(decoder, known, std::string(garbagePrefix) + phone, phone);
     fsg_model_t* fsg = makeFsg(decoder, *grammar, costs);
+    // Alternative pronunciations are arcs of the grammar already.
+    cmd_ln_set_boolean_r(ps_get_config(decoder), "-fsgusealtpron", FALSE);
     const int refused = ps_set_fsg(decoder, searchName, fsg);
     fsg_model_free(fsg);  // the search holds its own reference
     if (refused < 0)
@@ -169,11 +221,6 @@ void useGrammar(ps_decoder_t* decoder, const std::shared_ptr<const AppGrammar>& 
   }
   if (ps_set_search(decoder, searchName) < 0)
     throw PlatformError("pocketsphinx", 7, "The recognizer refused the application grammar.");
-}
-
-void useLanguageModel(ps_decoder_t* decoder) {
-  const char* current = ps_get_search(decoder);
-  if (current && std::string(current) != modelSearch) ps_set_search(decoder, modelSearch);
 }
 
 }  // namespace earshot::linux_platform

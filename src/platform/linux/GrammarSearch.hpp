@@ -31,12 +31,12 @@ std::shared_ptr<const AppGrammar> appGrammar(ps_decoder_s* decoder, const AppVoc
                                              bool english);
 
 // Makes the grammar the decoder's search, installing it first when the decoder has another one;
-// throws PlatformError when the decoder refuses it. Call between utterances, from the thread that
-// owns the decoder.
+// throws PlatformError when the decoder refuses it. The decoder's language model is dropped for
+// good. Call between utterances, from the thread that owns the decoder.
 void useGrammar(ps_decoder_s* decoder, const std::shared_ptr<const AppGrammar>& grammar,
                 GrammarCosts costs = {});
 
-// Gives the decoder its language model back.
-void useLanguageModel(ps_decoder_s* decoder);
+// Whether the decoder still has its language model: one that took a grammar has given it up.
+bool hasLanguageModel(ps_decoder_s* decoder);
 
 }  // namespace earshot::linux_platform
