@@ -78,11 +78,19 @@ commands=(
 )
 unrelated=("what time is it" "the weather is really nice today" "please call my mother tomorrow"
   "how are you doing this morning" "turn off the lights in the kitchen")
-voices=(slt kal rms awb)
+# Three 16 kHz voices and one of them slower. (The 8 kHz voice kal lacks the upper half of the
+# band the model was trained on: the general model hears almost nothing of it either.)
+voices=(slt rms awb slt-slow)
+say() {
+  case "$1" in
+    *-slow) flite -voice "${1%-slow}" --setf duration_stretch=1.3 -t "$2" -o "$3" ;;
+    *) flite -voice "$1" -t "$2" -o "$3" ;;
+  esac
+}
 
 i=0
 for entry in "${commands[@]}" "${unrelated[@]/#/|}"; do
-  for voice in "${voices[@]}"; do flite -voice "$voice" -t "${entry#*|}" -o "$machine/$i-$voice.wav"; done
+  for voice in "${voices[@]}"; do say "$voice" "${entry#*|}" "$machine/$i-$voice.wav"; done
   i=$((i + 1))
 done
 
@@ -111,7 +119,7 @@ measure() {
   end=$(date +%s.%N)
   awk -v r="$right" -v t="$total" -v j="$rejected" -v u="$unrelatedTotal" -v s="$start" -v e="$end" \
     -v n="$(((total + unrelatedTotal)))" 'BEGIN {
-      printf "commands right %d/%d (%.1f %%), unrelated sentences rejected %d/%d (%.0f %%), %.0f ms per --file\n",
+      printf "commands right %d/%d (%.1f %%), unrelated sentences rejected %d/%d (%.0f %%), %.0f ms per command (both processes)\n",
         r, t, 100 * r / t, j, u, 100 * j / u, 1000 * (e - s) / n }'
   [ -n "$misses" ] && echo "  misses:$misses"
 }
@@ -119,5 +127,8 @@ measure() {
 echo "== application commands: ${#commands[@]} commands and ${#unrelated[@]} unrelated sentences, voices ${voices[*]}"
 printf 'with --app-names:    '
 measure --app-names
-printf 'without (baseline):  '
-measure
+# BASELINE=0 leaves the general model's run out (it takes most of the time).
+if [ "${BASELINE:-1}" != 0 ]; then
+  printf 'without (baseline):  '
+  measure
+fi

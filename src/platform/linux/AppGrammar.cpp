@@ -265,6 +265,17 @@ AppGrammar makeAppGrammar(const AppVocabulary& vocabulary, const Lexicon& lexico
     grammar.nameSet.insert(key);
     grammar.names.push_back(std::move(tokens));
   }
+  // The first words of a longer name can be said alone ("telegram" for "telegram desktop"): the
+  // lookup takes a name's leading words for the name.
+  const std::size_t whole = grammar.names.size();
+  for (std::size_t n = 0; n < whole; ++n) {
+    for (std::size_t count = 1; count < grammar.names[n].size(); ++count) {
+      std::vector<std::string> leading(
+          grammar.names[n].begin(), grammar.names[n].begin() + static_cast<std::ptrdiff_t>(count));
+      if (grammar.nameSet.insert(joined(leading)).second)
+        grammar.names.push_back(std::move(leading));
+    }
+  }
   grammar.phones.assign(phones.begin(), phones.end());
   return grammar;
 }

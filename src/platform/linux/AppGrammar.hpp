@@ -40,7 +40,8 @@ struct AppGrammar {
 
   std::vector<std::string> commandWords;  // those the language can say
   std::vector<std::string> fillerWords;
-  std::vector<std::vector<std::string>> names;  // the words of each name that can be said
+  // The words of each name that can be said, then of their leading words.
+  std::vector<std::vector<std::string>> names;
   std::vector<Addition> additions;
   std::vector<std::string> phones;  // every phone used, for the garbage loop
 

@@ -17,7 +17,7 @@ namespace earshot::linux_platform {
 // nothing. Chosen by measurement (bench/app_names.sh).
 struct GrammarCosts {
   // Per phone of the garbage loop: lower forces more speech onto names, higher rejects more names.
-  double garbagePhone = 1e-7;
+  double garbagePhone = 0.1;
   // Per filler word (at most two): short words such as "a" and "o" would otherwise soak up any
   // speech before a name.
   double filler = 1e-2;
