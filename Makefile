@@ -20,6 +20,7 @@ demo: build
 test: test-main test-asan test-tsan
 
 test-main: build
+	@./scripts/check-layers.sh
 	@ctest --test-dir build --output-on-failure -j$(JOBS)
 
 test-asan: deps

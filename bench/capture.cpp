@@ -11,10 +11,9 @@ using namespace earshot;
 
 static void CapturePath(benchmark::State& state) {
   linux_platform::LinuxAudioToolkit audio;
-  speechServices().audio = &audio;
   const auto capture = *AudioFormat::make(48000, 2);
   const auto analyzer = *AudioFormat::make(16000, 1);
-  auto shapers = std::make_shared<Shapers>(analyzer);
+  auto shapers = std::make_shared<Shapers>(audio, analyzer);
   std::size_t levels = 0;
   auto sink = std::make_shared<LevelSink>([&](float) { ++levels; });
   AnalyzerInputStream stream(Buffering::newest(600));
@@ -34,7 +33,6 @@ static void CapturePath(benchmark::State& state) {
   benchmark::DoNotOptimize(frames);
   state.counters["realtime"] = benchmark::Counter(
       static_cast<double>(state.iterations()) * 2048.0 / 48000.0, benchmark::Counter::kIsRate);
-  speechServices() = {};
 }
 BENCHMARK(CapturePath)->MinTime(1.0);
 

@@ -6,7 +6,8 @@
 #include <string>
 
 #include "platform/linux/LinuxAudio.hpp"
-#include "speech/SpeechInput.hpp"
+#include "speech/FileTranscription.hpp"
+#include "speech/Shaping.hpp"
 
 using namespace earshot;
 
@@ -22,7 +23,6 @@ int scratch() {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static linux_platform::LinuxAudioToolkit audio;
-  speechServices().audio = &audio;
   const int fd = scratch();
   if (fd < 0 || ::ftruncate(fd, 0) != 0) return 0;
   if (size > 0 && ::pwrite(fd, data, size, 0) != static_cast<ssize_t>(size)) return 0;
@@ -34,12 +34,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const double samples = double(file->length()) * file->processingFormat().channelCount;
       if (samples > (1 << 20) || file->processingFormat().sampleRate > 400000) return 0;
     }
-    auto mic = *SpeechInput::microphoneLike(2);
-    auto buffers = SpeechInput::microphoneBuffers(path, mic);
-    auto shaper = MicrophoneShaper::make(mic, *AudioFormat::make(16000, 1));
+    auto mic = *microphoneLike(2);
+    auto buffers = microphoneBuffers(audio, path, mic);
+    auto shaper = MicrophoneShaper::make(audio, mic, *AudioFormat::make(16000, 1));
     for (const auto& buffer : buffers) {
-      if (auto mono = shaper->mono(*buffer))
-        SpeechInput::convert(*mono, shaper->converter(), shaper->output());
+      if (auto mono = shaper->mono(*buffer)) convert(*mono, shaper->converter(), shaper->output());
     }
   } catch (const std::exception&) {
     // Refusals and platform errors are expected answers to broken files.

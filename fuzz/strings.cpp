@@ -1,16 +1,13 @@
 // Strings files in every form: text (UTF-8 or UTF-16), XML or binary property lists.
-#include <plist/plist.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
-#include "catalog/PropertyList.hpp"
+#include "formats/PropertyList.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view bytes(reinterpret_cast<const char*>(data), size);
   (void)earshot::parseStringsText(bytes);
-  earshot::Plist node = earshot::parsePropertyList(bytes);
-  (void)earshot::textsOf(static_cast<plist_t>(node.get()));
+  (void)earshot::PropertyDictionary::parse(bytes).texts();
   return 0;
 }

@@ -4,7 +4,15 @@
 // another coroutine (as part of that activity) or when `spawn` starts it as an independent
 // activity. An `Activity<T>` is the handle of a spawned activity: any number of waiters may await
 // its completion or value, and it can be cancelled. Cancellation is cooperative: it sets a flag
-// and wakes the activity's pending sleep or stream wait.
+// and wakes the activity's pending wait, whatever it is:
+//   - `sleep` gives false;
+//   - a stream's `next()` gives nothing;
+//   - `co_await activity.completion()` (or a Completion's) just returns;
+//   - `co_await activity` or `co_await completion` (a value wait) throws `Cancelled`;
+//   - the race functions return their timeout outcome at once.
+// A wait on something already finished is never cut short: its value is delivered. A wait begun
+// after the cancellation ends at once. So cancelled code tests `co_await cancelled()` after a
+// completion wait, or lets `Cancelled` end it.
 
 #include <coroutine>
 #include <exception>
@@ -12,6 +20,8 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
+#include <stop_token>
 #include <thread>
 #include <type_traits>
 #include <utility>
@@ -22,6 +32,12 @@
 
 namespace earshot {
 
+// Thrown out of a value wait (`co_await activity`, `co_await completion`) that its activity's
+// cancellation cut short.
+struct Cancelled : std::exception {
+  const char* what() const noexcept override { return "cancelled"; }
+};
+
 namespace detail {
 
 // What one activity shares with every coroutine that runs as part of it.
@@ -31,11 +47,19 @@ struct ActivityCore {
   bool cancelled = false;
   // Set by the activity's pending wait; called on the loop thread when the activity is cancelled.
   std::function<void()> onCancel;
+  // Background work only: stopped on cancel, from any thread.
+  std::stop_source stop{std::nostopstate};
 
   void cancel() {
     cancelled = true;
     if (auto wake = std::exchange(onCancel, nullptr)) wake();
   }
+};
+
+// Resumes a suspended frame once, by whichever of its wake-ups runs first on the loop.
+struct WakeOnce {
+  bool resumed = false;
+  bool byCancel = false;
 };
 
 struct PromiseBase {
@@ -191,12 +215,39 @@ class OutcomeState {
 template <class T, bool Throwing>
 struct OutcomeAwaiter {
   std::shared_ptr<OutcomeState<T>> state;
+  std::shared_ptr<ActivityCore> core{};
+  std::shared_ptr<WakeOnce> wake{};
+  bool cutShort = false;
+
   bool await_ready() const { return state->finished(); }
-  void await_suspend(std::coroutine_handle<> waiter) {
-    state->whenDone([waiter] { waiter.resume(); });
+  template <class P>
+  bool await_suspend(std::coroutine_handle<P> frame) {
+    if constexpr (ActivityPromise<P>) {
+      core = frame.promise().core;
+      if (core->cancelled) {
+        cutShort = true;
+        return false;
+      }
+    }
+    wake = std::make_shared<WakeOnce>();
+    state->whenDone([frame, wake = wake] {
+      if (!std::exchange(wake->resumed, true)) frame.resume();
+    });
+    if (core)
+      core->onCancel = [frame, wake = wake, loop = core->loop] {
+        if (wake->resumed) return;
+        loop->post([frame, wake] {
+          if (std::exchange(wake->resumed, true)) return;
+          wake->byCancel = true;
+          frame.resume();
+        });
+      };
+    return true;
   }
-  auto await_resume() const {
+  auto await_resume() {
+    if (core) core->onCancel = nullptr;
     if constexpr (Throwing) {
+      if (cutShort || (wake && wake->byCancel)) throw Cancelled();
       return state->take();
     }
   }
@@ -217,37 +268,48 @@ class Completion {
   bool fail(std::exception_ptr error) { return state_->fail(std::move(error)); }
   bool finished() const { return state_->finished(); }
 
+  // The value (or error); throws `Cancelled` when the awaiting activity is cancelled first.
   auto operator co_await() const { return detail::OutcomeAwaiter<T, true>{state_}; }
+  // Awaits the resolution only: never raises; returns early when the awaiter is cancelled.
+  auto completion() const { return detail::OutcomeAwaiter<T, false>{state_}; }
+  // The value of a resolved completion (or its error).
+  T result() const { return state_->take(); }
 
  private:
   std::shared_ptr<detail::OutcomeState<T>> state_;
 };
 
-// The handle of an independent activity. Copies share the activity.
+namespace detail {
+struct MakeActivity;
+}
+
+// The handle of an independent activity. Copies share the activity. A handle always refers to an
+// activity (there is no empty handle, and a moved-from one still does): an absent activity is a
+// `std::optional<Activity<T>>`.
 template <class T = void>
 class Activity {
  public:
-  Activity() = default;
-  Activity(std::shared_ptr<detail::OutcomeState<T>> state,
-           std::shared_ptr<detail::ActivityCore> core)
-      : state_(std::move(state)), core_(std::move(core)) {}
+  Activity(const Activity&) = default;
+  Activity& operator=(const Activity&) = default;
+  // No move operations: a move copies, so no handle is ever left empty.
 
-  bool valid() const { return state_ != nullptr; }
+  bool valid() const { return true; }
   bool finished() const { return state_->finished(); }
 
-  // Asks the activity to stop: sets its flag and wakes its pending sleep or wait. Any thread.
+  // Asks the activity to stop: sets its flag and wakes its pending wait; for background work,
+  // requests its stop token. Any thread.
   void cancel() const {
-    auto core = core_;
-    if (!core) return;
-    if (core->loop->onLoopThread())
-      core->cancel();
+    core_->stop.request_stop();
+    if (core_->loop->onLoopThread())
+      core_->cancel();
     else
-      core->loop->post([core] { core->cancel(); });
+      core_->loop->post([core = core_] { core->cancel(); });
   }
 
-  // Awaiting the handle gives the activity's value, or raises its error.
+  // Awaiting the handle gives the activity's value, or raises its error; throws `Cancelled` when
+  // the awaiting activity is cancelled first.
   auto operator co_await() const { return detail::OutcomeAwaiter<T, true>{state_}; }
-  // Awaits the end only: never raises.
+  // Awaits the end only: never raises; returns early when the awaiting activity is cancelled.
   auto completion() const { return detail::OutcomeAwaiter<T, false>{state_}; }
   // Runs `done` on the loop thread after the activity ends.
   void onDone(std::function<void()> done) const { state_->whenDone(std::move(done)); }
@@ -255,11 +317,24 @@ class Activity {
   T result() const { return state_->take(); }
 
  private:
+  Activity(std::shared_ptr<detail::OutcomeState<T>> state,
+           std::shared_ptr<detail::ActivityCore> core)
+      : state_(std::move(state)), core_(std::move(core)) {}
+  friend struct detail::MakeActivity;
+
   std::shared_ptr<detail::OutcomeState<T>> state_;
   std::shared_ptr<detail::ActivityCore> core_;
 };
 
 namespace detail {
+
+struct MakeActivity {
+  template <class T>
+  static Activity<T> make(std::shared_ptr<OutcomeState<T>> state,
+                          std::shared_ptr<ActivityCore> core) {
+    return Activity<T>(std::move(state), std::move(core));
+  }
+};
 
 // The frame that carries a spawned activity. It starts suspended, is resumed from the loop, and
 // frees itself when done.
@@ -313,7 +388,7 @@ Activity<T> spawn(Co<T> work, MainLoop& loop = MainLoop::current()) {
   root.frame.promise().loop = &loop;
   loop.adopt(root.frame);
   loop.post([frame = root.frame] { frame.resume(); });
-  return Activity<T>(std::move(state), std::move(core));
+  return detail::MakeActivity::make<T>(std::move(state), std::move(core));
 }
 
 namespace detail {
@@ -392,24 +467,55 @@ inline detail::LoopQuery currentLoop() {
   return {};
 }
 
+namespace detail {
+
+template <class F>
+using BackgroundResult = typename std::conditional_t<std::is_invocable_v<F, std::stop_token>,
+                                                     std::invoke_result<F, std::stop_token>,
+                                                     std::invoke_result<F>>::type;
+
+// Parks the calling background task while it waits for input, so virtual time need not wait for
+// it; whoever wakes it marks it busy again first (see AsyncStream).
+inline BackgroundLedger* parkBackground() {
+  BackgroundLedger* ledger = currentBackground();
+  if (ledger) ledger->end();
+  return ledger;
+}
+
+}  // namespace detail
+
 // Runs `work` on a new background thread; the activity completes with its value or error, and
-// its waiters resume on the loop thread.
-template <class F, class T = std::invoke_result_t<F>>
+// its waiters resume on the loop thread. `work` may take a `std::stop_token`: cancelling the
+// activity requests its stop (a stream's `pop(token)` then gives nothing).
+template <class F, class T = detail::BackgroundResult<F>>
 Activity<T> onBackground(F work, MainLoop& loop = MainLoop::current()) {
   auto state = std::make_shared<detail::OutcomeState<T>>(loop);
-  std::thread([state, work = std::move(work)]() mutable {
+  auto core = std::make_shared<detail::ActivityCore>(loop);
+  core->stop = std::stop_source();
+  auto ledger = loop.background();
+  ledger->begin();
+  std::thread([state, ledger, token = core->stop.get_token(), work = std::move(work)]() mutable {
+    detail::currentBackground() = ledger.get();
+    auto run = [&]() -> T {
+      if constexpr (std::is_invocable_v<F, std::stop_token>)
+        return work(token);
+      else
+        return work();
+    };
     try {
       if constexpr (std::is_void_v<T>) {
-        work();
+        run();
         state->resolve({});
       } else {
-        state->resolve(work());
+        state->resolve(run());
       }
     } catch (...) {
       state->fail(std::current_exception());
     }
+    detail::currentBackground() = nullptr;
+    ledger->end();
   }).detach();
-  return Activity<T>(std::move(state), nullptr);
+  return detail::MakeActivity::make<T>(std::move(state), std::move(core));
 }
 
 // Runs `work` on a detached background thread, owned by nobody.

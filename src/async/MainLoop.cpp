@@ -1,5 +1,6 @@
 #include "async/MainLoop.hpp"
 
+#include <algorithm>
 #include <asio/posix/stream_descriptor.hpp>
 #include <asio/post.hpp>
 #include <cmath>
@@ -11,6 +12,11 @@ namespace {
 std::atomic<MainLoop*> latest{nullptr};
 }
 
+detail::BackgroundLedger*& detail::currentBackground() {
+  thread_local BackgroundLedger* ledger = nullptr;
+  return ledger;
+}
+
 Duration seconds(double value) {
   if (!(value > 0)) return Duration{0};
   const double nanos = value * 1e9;
@@ -20,8 +26,9 @@ Duration seconds(double value) {
 }
 
 struct MainLoop::Watch {
-  Watch(asio::io_context& io, int fd, std::function<void()> ready)
-      : descriptor(io, fd), ready(std::move(ready)), fd(fd) {}
+  Watch(asio::io_context& io, int fd, std::function<void()> ready,
+        std::atomic<std::size_t>* dropped)
+      : descriptor(io, fd), ready(std::move(ready)), fd(fd), dropped(dropped) {}
   ~Watch() { stop(); }
   void stop() {
     if (stopped) return;
@@ -33,13 +40,18 @@ struct MainLoop::Watch {
   void wait() {
     descriptor.async_wait(asio::posix::stream_descriptor::wait_read, [this](asio::error_code ec) {
       if (ec || stopped) return;
-      ready();
+      try {
+        ready();
+      } catch (...) {
+        ++*dropped;
+      }
       if (!stopped) wait();
     });
   }
   asio::posix::stream_descriptor descriptor;
   std::function<void()> ready;
   int fd;
+  std::atomic<std::size_t>* dropped;
   bool stopped = false;
 };
 
@@ -78,7 +90,13 @@ TimePoint MainLoop::now() const {
 }
 
 void MainLoop::post(std::function<void()> work) {
-  asio::post(io_, std::move(work));
+  asio::post(io_, [this, work = std::move(work)] {
+    try {
+      work();
+    } catch (...) {
+      dropError();
+    }
+  });
 }
 
 bool MainLoop::onLoopThread() const {
@@ -126,13 +144,23 @@ void MainLoop::fireDue() {
       entry = first->second;
       timers_.erase(first);
       if (!entry->cancelled && entry->interval.count() > 0) {
+        const TimePoint current = now();
         entry->deadline += entry->interval;
+        if (entry->deadline <= current) {
+          // Held up past whole ticks: skip them, staying on the grid.
+          const auto missed = (current - entry->deadline) / entry->interval + 1;
+          entry->deadline += missed * entry->interval;
+        }
         timers_.emplace(Key{entry->deadline, sequence_++}, entry);
       }
     }
     if (entry->cancelled) continue;
     if (entry->interval.count() == 0) entry->cancelled = true;  // spent
-    entry->fire();
+    try {
+      entry->fire();
+    } catch (...) {
+      dropError();
+    }
   }
 }
 
@@ -153,7 +181,7 @@ void MainLoop::arm() {
 }
 
 void MainLoop::watchReadable(int fd, std::function<void()> ready) {
-  watches_.push_back(std::make_unique<Watch>(io_, fd, std::move(ready)));
+  watches_.push_back(std::make_unique<Watch>(io_, fd, std::move(ready), &dropped_));
   watches_.back()->wait();
 }
 
@@ -182,8 +210,20 @@ void MainLoop::runUntilIdle() {
   }
 }
 
-void MainLoop::advance(Duration span) {
+void MainLoop::settleBackground(TimePoint realEnd) {
   runUntilIdle();
+  while (!background_->idle()) {
+    const auto left = realEnd - std::chrono::steady_clock::now();
+    if (left <= Duration{0}) return;
+    // Short slices: busy work may need the loop (a posted reply) before it can finish.
+    background_->waitIdle(std::min<Duration>(left, std::chrono::milliseconds(1)));
+    runUntilIdle();
+  }
+}
+
+void MainLoop::advance(Duration span) {
+  const TimePoint realEnd = std::chrono::steady_clock::now() + backgroundGrace;
+  settleBackground(realEnd);
   const std::int64_t target = simulatedNow_.load() + span.count();
   for (;;) {
     std::int64_t next;
@@ -196,6 +236,7 @@ void MainLoop::advance(Duration span) {
     if (next > target) break;
     if (next > simulatedNow_.load()) simulatedNow_ = next;
     runUntilIdle();
+    settleBackground(realEnd);
   }
   simulatedNow_ = target;
   runUntilIdle();

@@ -4,6 +4,7 @@
 #include <asio/steady_timer.hpp>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <coroutine>
 #include <cstdint>
 #include <functional>
@@ -31,6 +32,38 @@ struct TimerEntry {
   std::function<void()> fire;
   std::atomic<bool> cancelled{false};
 };
+
+// Counts the background tasks of one loop that are busy: running and not parked in a stream
+// wait. Shared with the tasks' threads so that a task outliving its loop touches nothing freed.
+class BackgroundLedger {
+ public:
+  void begin() { change(+1); }
+  void end() { change(-1); }
+  // Waits until no task is busy or `limit` of real time passes; true when none is busy.
+  bool waitIdle(Duration limit) {
+    std::unique_lock guard(lock_);
+    return changed_.wait_for(guard, limit, [&] { return busy_ == 0; });
+  }
+  bool idle() {
+    std::lock_guard guard(lock_);
+    return busy_ == 0;
+  }
+
+ private:
+  void change(int by) {
+    {
+      std::lock_guard guard(lock_);
+      busy_ += by;
+    }
+    changed_.notify_all();
+  }
+  std::mutex lock_;
+  std::condition_variable changed_;
+  int busy_ = 0;
+};
+
+// The ledger of the background task running on this thread, if any.
+BackgroundLedger*& currentBackground();
 }  // namespace detail
 
 // A scheduled one-shot or repeating timer. Cancelling it (from any thread) means its callback will
@@ -67,11 +100,19 @@ class MainLoop {
   bool simulated() const { return time_ == Time::simulated; }
   TimePoint now() const;
 
-  // Runs `work` on the loop thread later, in posting order. Callable from any thread.
+  // Runs `work` on the loop thread later, in posting order. Callable from any thread. An
+  // exception it throws (like one from a timer or a watch callback) is dropped at the loop,
+  // silently: the loop keeps serving.
   void post(std::function<void()> work);
+  // How many exceptions the loop has dropped so far.
+  std::size_t droppedErrors() const { return dropped_.load(); }
   bool onLoopThread() const;
 
   Timer after(Duration delay, std::function<void()> fire);
+  // A repeating timer fires on the grid start + k * interval. When the loop was held up past
+  // several ticks it fires once, late, and goes on at the next grid point after now: missed ticks
+  // are skipped, never fired in a burst. Virtual time never skips, since `advance` stops at
+  // every deadline.
   Timer every(Duration interval, std::function<void()> fire);
 
   // Calls `ready` on the loop thread whenever `fd` is readable. The descriptor stays the caller's.
@@ -84,14 +125,21 @@ class MainLoop {
   void stop();
 
   // For tests: run what is ready now; move virtual time forward by `span`, firing due timers in
-  // order; or serve the loop in real time until `done` holds or `limit` passes.
+  // order; or serve the loop in real time until `done` holds or `limit` passes. Before each move
+  // of the clock, `advance` lets busy background work of this loop (`onBackground`, not parked in
+  // a stream wait) finish, serving the loop meanwhile, for at most `backgroundGrace` of real time
+  // per call, so work that takes microseconds in real life beats a virtual deadline.
   void runUntilIdle();
   void advance(Duration span);
+  static constexpr Duration backgroundGrace = std::chrono::seconds(1);
   bool runUntil(const std::function<bool()>& done, Duration limit = std::chrono::seconds(10));
 
   // Root coroutine frames still suspended when the loop goes are destroyed with it.
   void adopt(std::coroutine_handle<> frame);
   void release(std::coroutine_handle<> frame);
+
+  // Background tasks of this loop report here (see `onBackground`).
+  const std::shared_ptr<detail::BackgroundLedger>& background() const { return background_; }
 
  private:
   using Key = std::pair<TimePoint, std::uint64_t>;
@@ -99,6 +147,8 @@ class MainLoop {
   void fireDue();
   void arm();
   void claimThread();
+  void dropError() noexcept { ++dropped_; }
+  void settleBackground(TimePoint realEnd);
 
   Time time_;
   asio::io_context io_;
@@ -106,6 +156,9 @@ class MainLoop {
   asio::steady_timer wake_;
   std::atomic<std::thread::id> thread_;
   std::atomic<std::int64_t> simulatedNow_{0};
+  std::atomic<std::size_t> dropped_{0};
+  std::shared_ptr<detail::BackgroundLedger> background_ =
+      std::make_shared<detail::BackgroundLedger>();
 
   std::mutex timersLock_;
   std::map<Key, std::shared_ptr<detail::TimerEntry>> timers_;

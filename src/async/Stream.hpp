@@ -6,6 +6,8 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
+#include <stop_token>
 
 #include "async/Co.hpp"
 
@@ -21,19 +23,32 @@ struct Buffering {
 
 // An asynchronous stream: any thread writes; one reader takes elements in order, either a
 // coroutine on the loop (`co_await next()`) or a thread (`pop()`). After `finish` the reader gets
-// what is buffered, then the end.
+// what is buffered, then the end. A second reader waiting while one waits is a programming error:
+// it throws std::logic_error at once.
 template <class T>
 class AsyncStream {
   struct State {
     explicit State(Buffering b) : buffering(b) {}
     Buffering buffering;
     std::mutex lock;
-    std::condition_variable changed;
+    std::condition_variable_any changed;
     std::deque<T> items;
     bool finished = false;
     // The suspended coroutine reader, if any.
     std::coroutine_handle<> waiter;
     MainLoop* waiterLoop = nullptr;
+    // A thread blocked in pop(), and the ledger it is parked on (a background task's).
+    bool threadWaiting = false;
+    detail::BackgroundLedger* parked = nullptr;
+
+    void checkOneReader() const {
+      if (waiter || threadWaiting)
+        throw std::logic_error("a stream has one reader; a second one is waiting");
+    }
+    // The writer marks a parked reader busy before waking it, so virtual time waits for it.
+    void unpark() {
+      if (auto ledger = std::exchange(parked, nullptr)) ledger->begin();
+    }
   };
 
  public:
@@ -50,6 +65,7 @@ class AsyncStream {
       state_->items.push_back(std::move(item));
       if (state_->buffering.limit > 0 && state_->items.size() > state_->buffering.limit)
         state_->items.pop_front();
+      state_->unpark();
       wake = std::exchange(state_->waiter, {});
       loop = state_->waiterLoop;
     }
@@ -66,6 +82,7 @@ class AsyncStream {
       std::lock_guard guard(state_->lock);
       if (state_->finished) return;
       state_->finished = true;
+      state_->unpark();
       wake = std::exchange(state_->waiter, {});
       loop = state_->waiterLoop;
     }
@@ -76,6 +93,12 @@ class AsyncStream {
   bool finished() const {
     std::lock_guard guard(state_->lock);
     return state_->finished;
+  }
+
+  // Whether a reader (coroutine or thread) is blocked waiting for an element.
+  bool readerWaiting() const {
+    std::lock_guard guard(state_->lock);
+    return state_->waiter || state_->threadWaiting;
   }
 
   struct Next {
@@ -96,6 +119,7 @@ class AsyncStream {
         wasCancelled = true;
         return false;
       }
+      state->checkOneReader();
       state->waiter = frame;
       state->waiterLoop = core->loop;
       core->onCancel = [this, frame] {
@@ -125,10 +149,30 @@ class AsyncStream {
   Next next() { return Next{state_}; }
 
   // For a thread reader: blocks until an element or the end.
-  std::optional<T> pop() {
+  std::optional<T> pop() { return pop(std::stop_token{}); }
+
+  // Also gives nothing once `stop` is requested (e.g. by cancelling the onBackground activity
+  // that reads).
+  std::optional<T> pop(std::stop_token stop) {
+    const auto ready = [&] { return !state_->items.empty() || state_->finished; };
+    // Registered before locking: it runs at once when stop is already requested.
+    std::stop_callback onStop(stop, [state = state_.get()] {
+      {
+        std::lock_guard guard(state->lock);
+        state->unpark();
+      }
+      state->changed.notify_all();
+    });
     std::unique_lock guard(state_->lock);
-    state_->changed.wait(guard, [&] { return !state_->items.empty() || state_->finished; });
-    if (state_->items.empty()) return std::nullopt;
+    if (!ready() && !stop.stop_requested()) {
+      state_->checkOneReader();
+      state_->threadWaiting = true;
+      state_->parked = detail::parkBackground();
+      state_->changed.wait(guard, stop, ready);
+      state_->threadWaiting = false;
+      state_->unpark();  // woken by neither writer nor stop: busy again
+    }
+    if (state_->items.empty() || stop.stop_requested()) return std::nullopt;
     T item = std::move(state_->items.front());
     state_->items.pop_front();
     return item;

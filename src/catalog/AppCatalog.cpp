@@ -1,14 +1,14 @@
 #include "catalog/AppCatalog.hpp"
 
-#include <plist/plist.h>
+#include <unicode/utf8.h>
 
 #include <algorithm>
 #include <array>
 #include <unordered_map>
 
 #include "catalog/Plain.hpp"
-#include "catalog/PropertyList.hpp"
 #include "core/Language.hpp"
+#include "formats/PropertyList.hpp"
 
 namespace earshot {
 
@@ -43,6 +43,19 @@ std::string withoutApp(std::string text) {
   return text;
 }
 
+// A path with a stray byte could only be reported altered, and then names no file at all.
+bool validUtf8(std::string_view text) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  const auto length = static_cast<int32_t>(text.size());
+  if (static_cast<std::size_t>(length) != text.size()) return false;
+  for (int32_t at = 0; at < length;) {
+    UChar32 c;
+    U8_NEXT(bytes, at, length, c);
+    if (c < 0) return false;
+  }
+  return true;
+}
+
 std::vector<std::string> plainNames(const std::vector<std::string>& candidates) {
   std::vector<std::string> names;
   for (const auto& candidate : candidates) {
@@ -71,9 +84,20 @@ std::string desktopBundleName(const std::string& id) {
   return labels >= 2 ? stem.substr(last + 1) : stem;
 }
 
-void take(plist_t dictionary, std::vector<std::string>& list) {
+// Bundle files are small; a larger one is not what it claims to be.
+constexpr std::size_t bundleFileLimit = 16u << 20;
+
+// A property-list or strings file of the bundle; empty when it is missing, unreadable, not a
+// regular file or not a dictionary.
+PropertyDictionary readDictionary(const Workspace& workspace, const std::string& path) {
+  auto bytes = workspace.readFile(path, bundleFileLimit);
+  if (!bytes) return {};
+  return PropertyDictionary::parse(*bytes);
+}
+
+void take(const PropertyDictionary& dictionary, std::vector<std::string>& list) {
   for (const char* key : {"CFBundleDisplayName", "CFBundleName"}) {
-    auto text = textValue(dictionary, key);
+    auto text = dictionary.text(key);
     if (text && !text->empty() && std::find(list.begin(), list.end(), *text) == list.end()) {
       list.push_back(*text);
     }
@@ -137,19 +161,19 @@ std::vector<std::string> AppCatalog::roots(const std::string& homeFolder) {
           (home == "/" ? "" : home) + "/Applications"};
 }
 
-std::vector<std::string> AppCatalog::portugueseNames(const std::string& bundle) {
+std::vector<std::string> AppCatalog::portugueseNames(const Workspace& workspace,
+                                                     const std::string& bundle) {
   const std::string resources = bundle + "/Contents/Resources/";
   std::vector<std::string> list;
-  if (Plist table = readDictionary(resources + "InfoPlist.loctable")) {
+  if (auto table = readDictionary(workspace, resources + "InfoPlist.loctable")) {
     for (const char* code : {"pt_BR", "pt-BR", "pt", "pt_PT", "pt-PT"}) {
-      plist_t language = plist_dict_get_item(static_cast<plist_t>(table.get()), code);
-      if (language && plist_get_node_type(language) == PLIST_DICT) take(language, list);
+      if (auto language = table.dictionary(code)) take(language, list);
     }
   }
   if (!list.empty()) return list;
   for (const char* code : {"pt-BR", "pt_BR", "pt", "pt-PT", "pt_PT"}) {
-    if (Plist strings = readDictionary(resources + code + ".lproj/InfoPlist.strings")) {
-      take(static_cast<plist_t>(strings.get()), list);
+    if (auto strings = readDictionary(workspace, resources + code + ".lproj/InfoPlist.strings")) {
+      take(strings, list);
     }
   }
   return list;
@@ -157,14 +181,14 @@ std::vector<std::string> AppCatalog::portugueseNames(const std::string& bundle) 
 
 std::optional<AppCatalog::Entry> AppCatalog::entry(const Workspace& workspace,
                                                    const std::string& bundle) {
-  Plist info = readDictionary(bundle + "/Contents/Info.plist");
-  auto* dictionary = static_cast<plist_t>(info.get());
-  if (info && trueValue(dictionary, "LSUIElement")) return std::nullopt;
+  if (!validUtf8(bundle)) return std::nullopt;
+  const auto info = readDictionary(workspace, bundle + "/Contents/Info.plist");
+  if (info.isTrue("LSUIElement")) return std::nullopt;
 
   const std::string displayName = withoutApp(workspace.displayName(bundle));
   const std::string fileName = withoutExtension(lastComponent(bundle));
-  const std::optional<std::string> bundleName = textValue(dictionary, "CFBundleName");
-  const std::vector<std::string> portuguese = portugueseNames(bundle);
+  const std::optional<std::string> bundleName = info.text("CFBundleName");
+  const std::vector<std::string> portuguese = portugueseNames(workspace, bundle);
 
   std::vector<std::string> candidates{displayName, fileName};
   if (bundleName) candidates.push_back(*bundleName);
@@ -175,14 +199,14 @@ std::optional<AppCatalog::Entry> AppCatalog::entry(const Workspace& workspace,
   const std::string& shown = spoken.load() == Language::english
                                  ? fileName
                                  : (portuguese.empty() ? displayName : portuguese.front());
-  return Entry{
-      AppRef{withoutFormatCharacters(shown), textValue(dictionary, "CFBundleIdentifier"), bundle},
-      std::move(names)};
+  return Entry{AppRef{withoutFormatCharacters(shown), info.text("CFBundleIdentifier"), bundle},
+               std::move(names)};
 }
 
 std::optional<AppCatalog::Entry> AppCatalog::entry(const DesktopEntry& desktop) {
-  if (desktop.hidden) return std::nullopt;
-  std::vector<std::string> candidates{desktop.name, desktop.unlocalizedName,
+  if (desktop.hidden || !validUtf8(desktop.path)) return std::nullopt;
+  const std::string displayName = withoutApp(desktop.name);
+  std::vector<std::string> candidates{displayName, desktop.unlocalizedName,
                                       desktopBundleName(desktop.id)};
   candidates.insert(candidates.end(), desktop.portugueseNames.begin(),
                     desktop.portugueseNames.end());
@@ -191,7 +215,7 @@ std::optional<AppCatalog::Entry> AppCatalog::entry(const DesktopEntry& desktop) 
   const std::string& shown =
       spoken.load() == Language::english
           ? desktop.unlocalizedName
-          : (desktop.portugueseNames.empty() ? desktop.name : desktop.portugueseNames.front());
+          : (desktop.portugueseNames.empty() ? displayName : desktop.portugueseNames.front());
   return Entry{AppRef{withoutFormatCharacters(shown), desktop.id, desktop.path}, std::move(names)};
 }
 

@@ -47,7 +47,8 @@ class AppCatalog {
   static std::optional<Entry> entry(const Workspace& workspace, const std::string& bundle);
   // The row for a desktop entry; nothing when it is hidden or has no name.
   static std::optional<Entry> entry(const DesktopEntry& desktop);
-  static std::vector<std::string> portugueseNames(const std::string& bundle);
+  static std::vector<std::string> portugueseNames(const Workspace& workspace,
+                                                  const std::string& bundle);
 
   // The words that `named` strips from the front of a query.
   static const std::vector<std::string>& fillerWords();

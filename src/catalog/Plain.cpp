@@ -75,7 +75,8 @@ bool alphanumeric(UChar32 c) {
   return (U_GET_GC_MASK(c) & (U_GC_L_MASK | U_GC_M_MASK | U_GC_N_MASK)) != 0;
 }
 
-std::string plainAscii(std::string_view text) {
+// The fold of an all-ASCII text: lower-case letters and digits, words one space apart.
+std::string foldedAscii(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   bool gap = false;
@@ -107,7 +108,7 @@ icu::BreakIterator* characterBreaks() {
 }  // namespace
 
 std::string plain(std::string_view text) {
-  if (ascii(text)) return plainAscii(text);
+  if (ascii(text)) return foldedAscii(text);
   icu::UnicodeString folded = fold(fromUtf8(text));
   folded.toLower(icu::Locale::getRoot());
   icu::UnicodeString out;

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <unordered_map>
 
 #include "catalog/AppCatalog.hpp"
@@ -51,8 +52,11 @@ bool withinDistance(const Sequence& a, const Sequence& b, std::size_t limit) {
   for (std::size_t i = 1; i <= m; ++i) {
     const std::size_t low = i > limit ? i - limit : 1;
     const std::size_t high = std::min(n, i + limit);
-    std::fill(current.begin(), current.end(), beyond);
+    // Only the band is read: the cell left of it (column 0 or an old cell of two rows ago) and
+    // the band itself; the cells right of it were never written. Clearing the whole row would
+    // make a long pair cost its full table.
     current[0] = i <= limit ? i : beyond;
+    current[low - 1] = low == 1 ? current[0] : beyond;
     std::size_t best = current[0];
     for (std::size_t j = low; j <= high; ++j) {
       const std::size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
@@ -69,6 +73,67 @@ bool plainAscii(std::string_view text) {
   return std::all_of(text.begin(), text.end(),
                      [](char c) { return static_cast<unsigned char>(c) < 0x80 && c != '\r'; });
 }
+
+// Two texts' characters: whether `whole` begins with `front`.
+bool beginsWithCharacters(const std::vector<std::string>& whole,
+                          const std::vector<std::string>& front) {
+  return front.size() <= whole.size() && std::equal(front.begin(), front.end(), whole.begin());
+}
+
+// What every name is compared with, worked out once: a long query would otherwise be cut into
+// characters again for each name.
+struct Query {
+  explicit Query(std::string text) : text(std::move(text)), wordPrefix(this->text + " ") {
+    ascii = plainAscii(this->text);
+    if (!ascii) {
+      characters = earshot::characters(this->text);
+      wordPrefixCharacters = earshot::characters(wordPrefix);
+    }
+    length = ascii ? this->text.size() : characters.size();
+  }
+
+  // The loose tests of one name: its score, or 0 when none fits.
+  double loose(const std::string& name) const {
+    const std::size_t limit = length <= 7 ? 1 : 2;
+    if (ascii && plainAscii(name)) {
+      if (beginsWith(name, wordPrefix)) return 0.8;
+      if (length >= 4 && name.starts_with(text)) return 0.8;
+      if (length <= 4 || name.size() < 5) return 0;
+      return withinDistance(std::string_view(name), std::string_view(text), limit) ? 0.6 : 0;
+    }
+    const std::vector<std::string> letters = earshot::characters(name);
+    const std::vector<std::string>& prefix = ascii ? asciiPrefix() : wordPrefixCharacters;
+    const std::vector<std::string>& whole = ascii ? asciiQuery() : characters;
+    if (beginsWithCharacters(letters, prefix)) return 0.8;
+    if (length >= 4 && beginsWithCharacters(letters, whole)) return 0.8;
+    if (length <= 4 || letters.size() < 5) return 0;
+    // A name whose length differs by more than the limit can never be within it.
+    const std::size_t apart =
+        letters.size() > length ? letters.size() - length : length - letters.size();
+    if (apart > limit) return 0;
+    return withinDistance(letters, whole, limit) ? 0.6 : 0;
+  }
+
+  std::string text;
+  std::string wordPrefix;
+  bool ascii = true;
+  std::size_t length = 0;
+  std::vector<std::string> characters;  // only when not plain ASCII
+  std::vector<std::string> wordPrefixCharacters;
+
+ private:
+  // An ASCII query met by a name that is not: compared character by character all the same.
+  const std::vector<std::string>& asciiQuery() const {
+    if (!asciiCharacters_) asciiCharacters_ = earshot::characters(text);
+    return *asciiCharacters_;
+  }
+  const std::vector<std::string>& asciiPrefix() const {
+    if (!asciiPrefixCharacters_) asciiPrefixCharacters_ = earshot::characters(wordPrefix);
+    return *asciiPrefixCharacters_;
+  }
+  mutable std::optional<std::vector<std::string>> asciiCharacters_;
+  mutable std::optional<std::vector<std::string>> asciiPrefixCharacters_;
+};
 
 struct Candidate {
   AppRef app;
@@ -122,8 +187,7 @@ std::optional<AppRef> AppCatalog::app(std::string_view text, bool exact) const {
   const auto& table = nicknames();
   auto listed = table.find(query);
   const std::vector<std::string>& nicknameList = listed == table.end() ? none : listed->second;
-  const std::size_t queryLength = characterCount(query);
-  const std::string wordPrefix = query + " ";
+  const Query prepared(query);
 
   std::vector<Candidate> candidates;
   std::unordered_map<std::string, std::size_t> byPath;
@@ -160,15 +224,7 @@ std::optional<AppRef> AppCatalog::app(std::string_view text, bool exact) const {
       }
       if (exact) continue;
       // Character by character: a space may join a following mark into one character.
-      if (beginsWith(name, wordPrefix)) {
-        offer(entry.app, 0.8);
-      } else if (queryLength >= 4 && beginsWith(name, query)) {
-        offer(entry.app, 0.8);
-      } else if (queryLength <= 4 || characterCount(name) < 5) {
-        continue;
-      } else {
-        if (withinEditDistance(name, query, queryLength <= 7 ? 1 : 2)) offer(entry.app, 0.6);
-      }
+      if (const double score = prepared.loose(name); score > 0) offer(entry.app, score);
     }
   }
 

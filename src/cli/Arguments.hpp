@@ -19,7 +19,6 @@ class Arguments {
   std::optional<std::string> argument(std::string_view name) const;
   // A flag counts wherever it stands, also as another option's value.
   bool flag(std::string_view name) const;
-  bool contains(std::string_view name) const { return flag(name); }
 
  private:
   std::vector<std::string> list_;

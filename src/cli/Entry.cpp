@@ -4,8 +4,11 @@
 #include <string_view>
 
 #include "cli/Emit.hpp"
+#include "cli/FileMode.hpp"
+#include "cli/Lookup.hpp"
+#include "cli/Survey.hpp"
 #include "core/Language.hpp"
-#include "hotkeys/VoiceKeyCombo.hpp"
+#include "core/VoiceKeyCombo.hpp"
 
 namespace earshot {
 
@@ -27,7 +30,7 @@ int runEntry(const Arguments& arguments, const Modes& modes) {
   fillVoiceKeys();
 
   for (std::string_view option : valueOptions) {
-    if (arguments.contains(option) && !arguments.argument(option)) {
+    if (arguments.flag(option) && !arguments.argument(option)) {
       emit("error", {{"reason", "usage"}, {"detail", std::string(option) + " needs a value"}});
       return 2;
     }
@@ -44,6 +47,20 @@ int runEntry(const Arguments& arguments, const Modes& modes) {
   if (arguments.flag("--dictate")) return modes.dictation ? modes.dictation() : unavailable();
   const std::string key = arguments.argument("--key").value_or("auto");
   return modes.listening ? modes.listening(key) : unavailable();
+}
+
+Modes modesOn(Platform& platform) {
+  Modes modes;
+  modes.lookup = [&platform](const std::string& text, bool exact, bool launch) {
+    return lookupMode(platform, text, exact, launch);
+  };
+  modes.survey = [&platform] { return runSurvey(platform.hotKeys); };
+  modes.file = [&platform](const std::string& path) { return fileMode(platform, path); };
+  return modes;
+}
+
+int runEntry(const Arguments& arguments, Platform& platform) {
+  return runEntry(arguments, modesOn(platform));
 }
 
 }  // namespace earshot

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cli/Arguments.hpp"
+#include "platform/Platform.hpp"
 
 namespace earshot {
 
@@ -20,5 +21,11 @@ struct Modes {
 // Sets the globals from the argument list, rejects an option without its value (status 2) and
 // runs exactly one mode. Returns the process's exit status.
 int runEntry(const Arguments& arguments, const Modes& modes);
+
+// The modes this build has, each running on `platform`.
+Modes modesOn(Platform& platform);
+
+// The process's entry point: `runEntry` with the modes on `platform`.
+int runEntry(const Arguments& arguments, Platform& platform);
 
 }  // namespace earshot

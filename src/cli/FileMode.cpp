@@ -1,49 +1,59 @@
 #include "cli/FileMode.hpp"
 
-#include <future>
-
 #include "async/Co.hpp"
 #include "cli/Reason.hpp"
+#include "cli/TimeLimit.hpp"
 #include "core/Language.hpp"
-#include "speech/SpeechInput.hpp"
+#include "speech/FileTranscription.hpp"
+#include "speech/Recognizer.hpp"
 
 namespace earshot {
 
-void startFileMode(const std::string& path, std::shared_ptr<Answer> answer, MainLoop& loop,
-                   double limit) {
-  const Language language = spoken.load();
-  detached([path, answer, language, &loop] {
-    try {
-      auto prepared = std::make_shared<std::promise<void>>();
-      auto ready = prepared->get_future();
-      // Preparation belongs to the main thread; this thread waits for its outcome.
-      loop.post([language, prepared, &loop] {
-        auto preparation = spawn(SpeechInput::prepare(language), loop);
-        preparation.onDone([preparation, prepared] {
-          try {
-            preparation.result();
-            prepared->set_value();
-          } catch (...) {
-            prepared->set_exception(std::current_exception());
-          }
-        });
-      });
-      ready.get();
-      const std::string text = SpeechInput::transcribeLikeMicrophone(path, language);
-      answer->give("final", {{"text", text}}, 0);
-    } catch (...) {
-      answer->give("error", reason(std::current_exception()), 1);
-    }
-  });
-  loop.after(seconds(limit), [answer] {
-    answer->give("error", {{"reason", "failed"}, {"detail", "timed out"}}, 1);
-  });
+namespace {
+
+// These three stay outside the coroutine: gcc mishandles lambdas and braced payloads that live
+// in a coroutine frame (captures freed twice).
+Activity<std::string> transcribeOnBackground(Platform& platform, const std::string& path,
+                                             Language language) {
+  return onBackground(
+      [&audio = platform.audio, &speech = platform.speech, path, language] {
+        return transcribeLikeMicrophone(audio, speech, path, language);
+      },
+      platform.loop);
 }
 
-int fileMode(const std::string& path) {
-  MainLoop& loop = MainLoop::current();
-  startFileMode(path, std::make_shared<Answer>(), loop);
-  loop.run();
+void giveText(Answer& answer, const std::string& text) {
+  answer.give("final", {{"text", text}}, 0);
+}
+
+void giveError(Answer& answer, std::exception_ptr error) {
+  answer.give("error", reason(error), 1);
+}
+
+// Preparation on the main loop, then the blocking transcription on a thread of its own.
+Co<void> transcribe(Platform& platform, std::string path, Language language,
+                    std::shared_ptr<Answer> answer) {
+  try {
+    Recognizer recognizer(platform.speech);
+    co_await recognizer.prepare(language);
+    auto work = transcribeOnBackground(platform, path, language);
+    giveText(*answer, co_await work);
+  } catch (...) {
+    giveError(*answer, std::current_exception());
+  }
+}
+
+}  // namespace
+
+void startFileMode(Platform& platform, const std::string& path, std::shared_ptr<Answer> answer,
+                   double limit) {
+  spawn(transcribe(platform, path, spoken.load(), answer), platform.loop);
+  limitAnswer(answer, platform.loop, limit);
+}
+
+int fileMode(Platform& platform, const std::string& path) {
+  startFileMode(platform, path, std::make_shared<Answer>());
+  platform.loop.run();
   return 1;  // not reached: the answer exits
 }
 

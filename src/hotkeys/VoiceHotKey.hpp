@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "hotkeys/VoiceKeyCombo.hpp"
+#include "core/VoiceKeyCombo.hpp"
 #include "platform/HotKeyService.hpp"
 
 namespace earshot {

@@ -25,9 +25,12 @@ PcmBuffer::PcmBuffer(const AudioFormat& format, std::uint32_t capacity)
   samples_.assign(perChannel * channels, 0.0f);
   if (format.interleaved) {
     channels_.push_back(samples_.data());
+    for (std::size_t c = 0; c < channels; ++c) starts_.push_back(samples_.data() + c);
+    stride_ = channels;
   } else {
     for (std::size_t c = 0; c < channels; ++c)
       channels_.push_back(samples_.data() + c * perChannel);
+    starts_ = channels_;
   }
 }
 

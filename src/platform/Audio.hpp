@@ -57,14 +57,31 @@ class PcmBuffer {
     return std::vector<const float*>(channels_.begin(), channels_.end());
   }
 
+  // One sample, wherever the layout keeps it: the one place that knows interleaved from planar.
+  // `frame` below the capacity and `channel` below the channel count.
+  float sample(std::uint32_t frame, std::uint32_t channel) const { return *at(frame, channel); }
+  void setSample(std::uint32_t frame, std::uint32_t channel, float value) {
+    *at(frame, channel) = value;
+  }
+
   PcmBuffer(const AudioFormat& format, std::uint32_t capacity);
+  // The channel pointers point into the buffer's own samples: a copy would share them.
+  PcmBuffer(const PcmBuffer&) = delete;
+  PcmBuffer& operator=(const PcmBuffer&) = delete;
 
  private:
+  float* at(std::uint32_t frame, std::uint32_t channel) const {
+    return starts_[channel] + std::size_t{frame} * stride_;
+  }
+
   AudioFormat format_;
   std::uint32_t capacity_;
   std::uint32_t length_ = 0;
   std::vector<float> samples_;
   std::vector<float*> channels_;
+  // Where each channel's first sample is, and how far apart its samples are.
+  std::vector<float*> starts_;
+  std::size_t stride_ = 1;
 };
 
 using PcmBufferRef = std::shared_ptr<PcmBuffer>;

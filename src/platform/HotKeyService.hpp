@@ -4,7 +4,7 @@
 #include <functional>
 #include <optional>
 
-#include "hotkeys/VoiceKeyCombo.hpp"
+#include "core/VoiceKeyCombo.hpp"
 
 namespace earshot {
 

@@ -117,11 +117,4 @@ class SpeechService {
       const std::vector<SpeechTranscriber>& modules, SpeechAnalyzer::Options options) = 0;
 };
 
-// The services the speech input stands on, installed once at start-up (tests install fakes).
-struct SpeechServices {
-  AudioToolkit* audio = nullptr;
-  SpeechService* speech = nullptr;
-};
-SpeechServices& speechServices();
-
 }  // namespace earshot

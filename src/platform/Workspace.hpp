@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <exception>
 #include <functional>
 #include <optional>
@@ -39,6 +40,9 @@ class Workspace {
   virtual std::string displayName(const std::string& path) const = 0;
   // The path with every symbolic link resolved; unchanged when it cannot be resolved.
   virtual std::string resolvingSymlinks(const std::string& path) const = 0;
+  // The bytes of a file inside a bundle. Only a regular file is read, and never by waiting: a FIFO,
+  // a device or a missing file gives nothing, as does one larger than `limit`.
+  virtual std::optional<std::string> readFile(const std::string& path, std::size_t limit) const = 0;
 
   // Every desktop entry, hidden ones included, in precedence order; an ID found first shadows later
   // ones.

@@ -12,11 +12,19 @@
 
 namespace earshot {
 
+// An input block that hands `buffer` over once, then reports `after` (no data now, to keep the
+// resampler's history, or the end of the stream, to flush it).
+AudioConverter::InputBlock handOver(const PcmBuffer& buffer, AudioConverter::InputStatus after);
+
+// One buffer through `converter` into `format`, keeping the converter's history for the next
+// buffer. Absent when nothing came out (yet) or the conversion failed.
+PcmBufferRef convert(const PcmBuffer& buffer, AudioConverter& converter, const AudioFormat& format);
+
 // For one capture format: folds buffers to one channel and converts them to the analyzer's format.
 class MicrophoneShaper {
  public:
   // Absent when the input format is unusable or the service refuses the mono format or converter.
-  static std::shared_ptr<MicrophoneShaper> make(const AudioFormat& input,
+  static std::shared_ptr<MicrophoneShaper> make(AudioToolkit& audio, const AudioFormat& input,
                                                 const AudioFormat& output);
 
   const AudioFormat& input() const { return input_; }
@@ -26,7 +34,7 @@ class MicrophoneShaper {
 
   // The plain average of the channels in a new one-channel buffer; absent for an empty buffer.
   PcmBufferRef mono(const PcmBuffer& buffer) const;
-  // `SpeechInput::convert` through this shaper's converter.
+  // `convert` through this shaper's converter.
   PcmBufferRef convert(const PcmBuffer& mono);
 
   MicrophoneShaper(const AudioFormat& input, const AudioFormat& mono, const AudioFormat& output,
@@ -42,12 +50,13 @@ class MicrophoneShaper {
 // Keeps one shaper and rebuilds it when the capture rate or channel count changes.
 class Shapers {
  public:
-  explicit Shapers(const AudioFormat& output) : output_(output) {}
+  Shapers(AudioToolkit& audio, const AudioFormat& output) : audio_(audio), output_(output) {}
   // The shaper for buffers of `format`, or absent (then the next buffer tries again).
   std::shared_ptr<MicrophoneShaper> shaper(const AudioFormat& format);
   const AudioFormat& output() const { return output_; }
 
  private:
+  AudioToolkit& audio_;
   AudioFormat output_;
   std::shared_ptr<MicrophoneShaper> shaper_;
 };

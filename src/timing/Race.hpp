@@ -2,7 +2,9 @@
 
 // Race functions: every wait on other asynchronous work is bounded by a deadline. Each call races
 // a contender activity against a timer activity, both on the main loop; the first to reach the
-// guard resumes the caller, exactly once. Neither side cancels the other.
+// guard resumes the caller, exactly once. Neither side cancels the other. When the caller's own
+// activity is cancelled while it waits, the caller resumes at once with the timeout outcome, as if
+// the deadline had just passed (the guard is taken then, so neither side resumes it later).
 
 #include <functional>
 #include <memory>
@@ -94,7 +96,8 @@ Co<void> settled(Activity<U> task, double within) {
   Completion<void> resume(loop);
   spawn(detail::awaitEnd(task, once, resume), loop);
   spawn(detail::awaitDeadline(within, once, resume), loop);
-  co_await resume;
+  co_await resume.completion();
+  once->done = true;
 }
 
 // Runs `operation` on the loop: its value if it ends in time, its error if it fails in time,
@@ -106,7 +109,12 @@ Co<std::optional<T>> answered(double within, std::function<Co<T>()> operation) {
   Completion<std::optional<T>> resume(loop);
   spawn(detail::runOperation<T>(std::move(operation), once, resume), loop);
   spawn(detail::answerAbsent<T>(within, once, resume), loop);
-  co_return co_await resume;
+  co_await resume.completion();
+  if (!once->done) {  // cut short by cancellation
+    once->done = true;
+    co_return std::nullopt;
+  }
+  co_return resume.result();
 }
 
 // The text of `task` if it ends in time; otherwise what `fallback` returns at the deadline.
@@ -116,8 +124,13 @@ inline Co<std::string> firstOf(Activity<std::string> task, double orAfter,
   auto once = std::make_shared<Once>();
   Completion<std::string> resume(loop);
   spawn(detail::awaitText(task, once, resume), loop);
-  spawn(detail::fallBack(orAfter, std::move(fallback), once, resume), loop);
-  co_return co_await resume;
+  spawn(detail::fallBack(orAfter, fallback, once, resume), loop);
+  co_await resume.completion();
+  if (!once->done) {  // cut short by cancellation
+    once->done = true;
+    co_return fallback();
+  }
+  co_return resume.result();
 }
 
 }  // namespace earshot

@@ -175,17 +175,17 @@ TEST(Stream, ThreadReaderBlocksUntilAnElementOrTheEnd) {
 TEST(Runtime, ActivitiesSpawnedFromOtherThreadsRunOnTheLoop) {
   MainLoop loop;
   const auto mainThread = std::this_thread::get_id();
-  std::vector<Activity<int>> spawned(4);
+  std::vector<std::optional<Activity<int>>> spawned(4);
   std::vector<std::thread> spawners;
   for (int i = 0; i < 4; ++i)
     spawners.emplace_back([&, i] { spawned[i] = spawn(answerAfter(Duration{0}, i), loop); });
   for (auto& t : spawners) t.join();
   ASSERT_TRUE(loop.runUntil([&] {
     for (auto& a : spawned)
-      if (!a.finished()) return false;
+      if (!a->finished()) return false;
     return true;
   }));
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(spawned[i].result(), i);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(spawned[i]->result(), i);
   std::thread::id ranOn;
   loop.post([&] { ranOn = std::this_thread::get_id(); });
   loop.runUntil([&] { return ranOn != std::thread::id{}; });

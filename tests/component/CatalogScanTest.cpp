@@ -128,7 +128,7 @@ TEST_F(CatalogScan, NamesFromEveryPlace) {
   ASSERT_TRUE(note);
   EXPECT_EQ(note->app.name, "Notas");
   EXPECT_EQ(note->names, (std::vector<std::string>{"notes", "notas", "anotacoes", "notas pt"}));
-  EXPECT_EQ(AppCatalog::portugueseNames(note->app.path),
+  EXPECT_EQ(AppCatalog::portugueseNames(workspace, note->app.path),
             (std::vector<std::string>{"Notas", "Anotações", "Notas PT"}));
 
   EXPECT_EQ(find(catalog, "TextEdit.app")->names, (std::vector<std::string>{"textedit"}));
@@ -197,6 +197,40 @@ TEST_F(CatalogScan, DesktopEntriesThenRunningApplications) {
 
   earshot::spoken = Language::english;
   EXPECT_EQ(AppCatalog::scan(workspace).entries[1].app.name, "Calendar");
+}
+
+TEST_F(CatalogScan, PathsThatAreNotUtf8AreLeftOut) {
+  const std::string apps = system("/Applications");
+  makeBundle(apps, "Caf\xe9.app", PlistDictionary{{"CFBundleIdentifier", "cafe.latin1"}});
+  makeBundle(apps, "Café.app", PlistDictionary{{"CFBundleIdentifier", "cafe.utf8"}});
+  const std::string downloads = root.path() +
+                                "/Downl\xf6"
+                                "ads";
+  makeBundle(downloads, "Zoom.app", PlistDictionary{{"CFBundleIdentifier", "us.zoom"}});
+  workspace.running = {RunningApplication{"us.zoom", downloads + "/Zoom.app", true}};
+  workspace.desktop = {
+      DesktopEntry{"bad.desktop",
+                   "/x/b\xe4"
+                   "d.desktop",
+                   "Bad",
+                   "Bad",
+                   {},
+                   false},
+      DesktopEntry{"good.desktop", "/x/good.desktop", "Good", "Good", {}, false},
+  };
+  EXPECT_EQ(paths(AppCatalog::scan(workspace)),
+            (std::vector<std::string>{"Café.app", "good.desktop"}));
+}
+
+TEST_F(CatalogScan, DesktopNamesLoseDotAppLikeBundleNames) {
+  workspace.desktop = {
+      DesktopEntry{"tool.desktop", "/x/tool.desktop", "Tool.app Suite.app", "Tool.app", {}, false},
+  };
+  auto catalog = AppCatalog::scan(workspace);
+  ASSERT_EQ(catalog.entries.size(), 1u);
+  EXPECT_EQ(catalog.entries[0].app.name, "Tool Suite");
+  // The unlocalized Name stands for a bundle's file name, which keeps what it has.
+  EXPECT_EQ(catalog.entries[0].names, (std::vector<std::string>{"tool suite", "tool app", "tool"}));
 }
 
 TEST(CatalogRoots, SevenFoldersInOrder) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include "platform/linux/DesktopEntries.hpp"
 #include "platform/linux/LinuxWorkspace.hpp"
@@ -104,4 +105,46 @@ TEST(DesktopEntryFolders, DefaultsFollowHome) {
   EXPECT_EQ(applicationFolders("/home/ana"),
             (std::vector<std::string>{"/home/ana/.local/share/applications",
                                       "/usr/local/share/applications", "/usr/share/applications"}));
+}
+
+TEST(DesktopEntryFolders, TryExecMustNameAnInstalledProgram) {
+  TemporaryFolder root;
+  Environment environment;
+  const std::string folder = root.path() + "/data/applications";
+  environment.set("XDG_DATA_HOME", root.path() + "/data");
+  environment.set("XDG_DATA_DIRS", root.path() + "/none");
+  environment.set("PATH", "/usr/bin:/bin");
+  writeFile(root.path() + "/plain-file", "not a program");
+  struct Row {
+    std::string tryExec;
+    bool hidden;
+  };
+  const std::vector<Row> rows{
+      {"", false},
+      {"/bin/sh", false},
+      {"sh", false},  // looked up in $PATH
+      {"/nonexistent/tool", true},
+      {"no-such-program-anywhere", true},
+      {root.path() + "/plain-file", true},  // not executable
+      {root.path(), true},                  // a folder
+  };
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    std::vector<std::string> lines{"Type=Application", "Name=Tool " + std::to_string(i)};
+    if (!rows[i].tryExec.empty()) lines.push_back("TryExec=" + rows[i].tryExec);
+    makeDesktopFile(folder + "/tool" + std::to_string(i) + ".desktop", lines);
+  }
+  // A FIFO named like a desktop file is never waited on.
+  ASSERT_EQ(mkfifo((folder + "/zz-fifo.desktop").c_str(), 0600), 0);
+
+  LinuxWorkspace workspace;
+  auto entries = workspace.desktopEntries();
+  ASSERT_EQ(entries.size(), rows.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    EXPECT_EQ(entries[i].hidden, rows[i].hidden) << rows[i].tryExec;
+    // The same rule when one file is read on its own, as for a running application.
+    auto single = workspace.desktopEntry(entries[i].path, entries[i].id);
+    ASSERT_TRUE(single);
+    EXPECT_EQ(single->hidden, rows[i].hidden) << rows[i].tryExec;
+  }
+  EXPECT_FALSE(workspace.desktopEntry(folder + "/zz-fifo.desktop", "zz-fifo.desktop"));
 }

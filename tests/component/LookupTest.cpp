@@ -1,52 +1,19 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
 #include "async/MainLoop.hpp"
-#include "catalog/Lookup.hpp"
+#include "cli/Lookup.hpp"
 #include "core/Language.hpp"
 #include "platform/PlatformError.hpp"
 #include "support/AppFixtures.hpp"
+#include "support/EventCapture.hpp"
 
 using earshot::MainLoop;
 using earshot::PlatformError;
 using namespace earshot::testing;
 
 namespace {
-
-// Catches the event lines of one test.
-class Lines {
- public:
-  Lines() {
-    if (pipe2(fds_, O_NONBLOCK) != 0) return;
-    saved_ = earshot::output().fd;
-    earshot::output().fd = fds_[1];
-  }
-  ~Lines() {
-    earshot::output().fd = saved_;
-    close(fds_[0]);
-    close(fds_[1]);
-  }
-  std::vector<nlohmann::json> take() {
-    std::string text;
-    char buffer[4096];
-    ssize_t got;
-    while ((got = read(fds_[0], buffer, sizeof buffer)) > 0)
-      text.append(buffer, static_cast<std::size_t>(got));
-    std::vector<nlohmann::json> out;
-    for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
-         start = end + 1) {
-      out.push_back(nlohmann::json::parse(text.substr(start, end - start)));
-    }
-    return out;
-  }
-
- private:
-  int fds_[2] = {-1, -1};
-  int saved_ = 1;
-};
 
 class Lookup : public ::testing::Test {
  protected:
@@ -65,7 +32,7 @@ class Lookup : public ::testing::Test {
   FixtureWorkspace workspace{root.path() + "/sys", root.path() + "/home"};
   MainLoop loop{MainLoop::Time::simulated};
   std::vector<int> exits;
-  Lines lines;
+  EventCapture lines;
 };
 
 const nlohmann::json notFound{{"event", "error"}, {"reason", "not-found"}};

@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/PlatformError.hpp"
-#include "speech/SpeechInput.hpp"
+#include "speech/Failure.hpp"
+#include "speech/Recognizer.hpp"
 #include "support/FakeSpeech.hpp"
 #include "timing/Race.hpp"
 
@@ -13,15 +14,6 @@ namespace {
 
 class Preparation : public ::testing::Test {
  protected:
-  void SetUp() override {
-    SpeechInput::forgetReadiness();
-    speechServices().speech = &service;
-  }
-  void TearDown() override {
-    speechServices() = {};
-    SpeechInput::forgetReadiness();
-  }
-
   template <class T>
   T run(Co<T> work) {
     auto activity = spawn(std::move(work), loop);
@@ -32,14 +24,15 @@ class Preparation : public ::testing::Test {
 
   MainLoop loop{MainLoop::Time::simulated};
   FakeSpeechService service;
+  Recognizer recognizer{service};
 };
 
 }  // namespace
 
 TEST(Recognizer, LocalesAndTheOneTranscriberConfiguration) {
-  EXPECT_EQ(SpeechInput::locale(Language::portuguese), "pt_BR");
-  EXPECT_EQ(SpeechInput::locale(Language::english), "en_US");
-  auto transcriber = SpeechInput::makeTranscriber("en_US");
+  EXPECT_EQ(Recognizer::locale(Language::portuguese), "pt_BR");
+  EXPECT_EQ(Recognizer::locale(Language::english), "en_US");
+  auto transcriber = Recognizer::makeTranscriber("en_US");
   EXPECT_EQ(transcriber.locale, "en_US");
   EXPECT_TRUE(transcriber.reports(SpeechTranscriber::Reporting::volatileResults));
   EXPECT_TRUE(transcriber.reports(SpeechTranscriber::Reporting::fastResults));
@@ -48,50 +41,50 @@ TEST(Recognizer, LocalesAndTheOneTranscriberConfiguration) {
 }
 
 TEST_F(Preparation, ReadinessIsAskedOnceAndThenServedFromTheCache) {
-  auto first = run(SpeechInput::readiness(Language::english));
+  auto first = run(recognizer.readiness(Language::english));
   EXPECT_EQ(first.locale, "en_US");
   EXPECT_EQ(first.format, *AudioFormat::make(16000, 1));
   EXPECT_EQ(service.calls(), (Strings{"supportedLocale en_US", "format en_US"}));
-  EXPECT_EQ(service.lastModules, (std::vector{SpeechInput::makeTranscriber("en_US")}));
+  EXPECT_EQ(service.lastModules, (std::vector{Recognizer::makeTranscriber("en_US")}));
 
   // The service would now answer differently; the cache does not ask.
   service.supported.clear();
   service.format = AudioFormat::make(8000, 1);
-  auto second = run(SpeechInput::readiness(Language::english));
+  auto second = run(recognizer.readiness(Language::english));
   EXPECT_EQ(second.format, first.format);
   EXPECT_EQ(service.calls().size(), 2u);
 }
 
 TEST_F(Preparation, FailedReadinessCachesNothingAndNamesTheRequestedLocale) {
   try {
-    run(SpeechInput::readiness(Language::portuguese));
+    run(recognizer.readiness(Language::portuguese));
     FAIL();
-  } catch (const SpeechInput::Failure& failure) {
-    EXPECT_EQ(failure, SpeechInput::Failure::localeUnsupported("pt_BR"));
+  } catch (const SpeechFailure& failure) {
+    EXPECT_EQ(failure, SpeechFailure::localeUnsupported("pt_BR"));
   }
   service.supported.insert("pt_BR");
   service.format.reset();
   try {
-    run(SpeechInput::readiness(Language::portuguese));
+    run(recognizer.readiness(Language::portuguese));
     FAIL();
-  } catch (const SpeechInput::Failure& failure) {
-    EXPECT_EQ(failure, SpeechInput::Failure::notRunning());
+  } catch (const SpeechFailure& failure) {
+    EXPECT_EQ(failure, SpeechFailure::notRunning());
   }
   service.format = AudioFormat::make(16000, 1);
-  EXPECT_EQ(run(SpeechInput::readiness(Language::portuguese)).locale, "pt_BR");
+  EXPECT_EQ(run(recognizer.readiness(Language::portuguese)).locale, "pt_BR");
   EXPECT_EQ(service.calls(), (Strings{"supportedLocale pt_BR", "supportedLocale pt_BR",
                                       "format pt_BR", "supportedLocale pt_BR", "format pt_BR"}));
 }
 
 TEST_F(Preparation, PrepareReservesInstallsWhatIsMissingThenChecksReadiness) {
-  run(SpeechInput::prepare(Language::english));
+  run(recognizer.prepare(Language::english));
   EXPECT_EQ(service.calls(), (Strings{"supportedLocale en_US", "reserve en_US", "request",
                                       "supportedLocale en_US", "format en_US"}));
 
   // A second preparation walks every step again except the cached readiness.
   service.needsInstallation = true;
   service.reserveFails = true;  // a failed reservation changes nothing
-  run(SpeechInput::prepare(Language::english));
+  run(recognizer.prepare(Language::english));
   EXPECT_EQ(
       service.calls(),
       (Strings{"supportedLocale en_US", "reserve en_US", "request", "supportedLocale en_US",
@@ -99,30 +92,30 @@ TEST_F(Preparation, PrepareReservesInstallsWhatIsMissingThenChecksReadiness) {
 }
 
 TEST_F(Preparation, PrepareFailuresReachTheCallerUnchanged) {
-  EXPECT_THROW(run(SpeechInput::prepare(Language::portuguese)), SpeechInput::Failure);
+  EXPECT_THROW(run(recognizer.prepare(Language::portuguese)), SpeechFailure);
   EXPECT_EQ(service.calls(), (Strings{"supportedLocale pt_BR"}));
 
   service.needsInstallation = true;
   service.installError = std::make_exception_ptr(PlatformError("fake", 7, "no space"));
   try {
-    run(SpeechInput::prepare(Language::english));
+    run(recognizer.prepare(Language::english));
     FAIL();
   } catch (const PlatformError& error) {
     EXPECT_EQ(error.code(), 7);
   }
   service.installError = nullptr;
   service.requestError = std::make_exception_ptr(PlatformError("fake", 8, "offline"));
-  EXPECT_THROW(run(SpeechInput::prepare(Language::english)), PlatformError);
+  EXPECT_THROW(run(recognizer.prepare(Language::english)), PlatformError);
   // Nothing was cached by the failed preparations.
   service.requestError = nullptr;
   service.supported.clear();
-  EXPECT_THROW(run(SpeechInput::readiness(Language::english)), SpeechInput::Failure);
+  EXPECT_THROW(run(recognizer.readiness(Language::english)), SpeechFailure);
 }
 
 TEST_F(Preparation, ASlowQueryOutlivesItsDeadlineAndStillFillsTheCache) {
   service.answerDelay = 3.5;  // each of the two questions
-  auto bounded = spawn(answered<SpeechInput::Readiness>(
-                           6.0, [] { return SpeechInput::readiness(Language::english); }),
+  auto bounded = spawn(answered<Recognizer::Readiness>(
+                           6.0, [this] { return recognizer.readiness(Language::english); }),
                        loop);
   loop.runUntilIdle();
   loop.advance(seconds(6.0));
@@ -131,5 +124,5 @@ TEST_F(Preparation, ASlowQueryOutlivesItsDeadlineAndStillFillsTheCache) {
   loop.advance(seconds(1.0));      // the query goes on and stores its pair
   service.answerDelay = 0;
   service.supported.clear();
-  EXPECT_EQ(run(SpeechInput::readiness(Language::english)).locale, "en_US");
+  EXPECT_EQ(run(recognizer.readiness(Language::english)).locale, "en_US");
 }

@@ -11,9 +11,9 @@
 #include "support/AudioFiles.hpp"
 #include "support/Process.hpp"
 
-using earshot::testing::TemporaryFolder;
 using earshot::testing::run;
 using earshot::testing::RunResult;
+using earshot::testing::TemporaryFolder;
 
 namespace {
 
@@ -155,4 +155,16 @@ TEST(FileCommand, PortugueseWithoutItsModelIsAnUnsupportedLocale) {
               (nlohmann::json{
                   {"event", "error"}, {"reason", "locale-unsupported"}, {"detail", "pt_BR"}}));
   }
+}
+
+TEST(FileCommand, ALibraryWarningNeverReachesStandardError) {
+  // Looks like MPEG to libsndfile, whose decoder prints warnings of its own about it.
+  std::string bytes("\xff\xfb\x90\x00", 4);
+  bytes.append(60, '\0');
+  for (int i = 0; i < 8; ++i) bytes.append("\xff\xff\x02\xf8", 4);
+  TemporaryFolder dir;
+  std::ofstream(dir.file("odd.mp3"), std::ios::binary) << bytes;
+  auto result = transcribe(dir.file("odd.mp3"));
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.events().size(), 1u) << result.out;
 }

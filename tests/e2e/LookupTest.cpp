@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <filesystem>
 #include <thread>
 
 #include "support/AppFixtures.hpp"
@@ -45,6 +47,10 @@ class Machine {
                     {"Type=Application", "Name=Broken Tool", "Exec=/nonexistent/broken-tool"});
     makeDesktopFile(dataHome() + "/applications/secret.desktop",
                     {"Type=Application", "Name=Secret Tool", "NoDisplay=true", "Exec=true"});
+    // Not installed: its TryExec program is missing.
+    makeDesktopFile(dataHome() + "/applications/absent.desktop",
+                    {"Type=Application", "Name=Absent Tool", "TryExec=/nonexistent/absent-tool",
+                     "Exec=/nonexistent/absent-tool"});
   }
 
   std::string home() const { return folder_.path() + "/home"; }
@@ -180,6 +186,7 @@ TEST(LookupCommand, NotFoundExactAndLeftOut) {
   expectOnly(machine.run({"--find", "pixelmater pro", "--exact"}), notFound, 1);
   expectOnly(machine.run({"--find", "bartender"}), notFound, 1);    // an agent application
   expectOnly(machine.run({"--find", "secret tool"}), notFound, 1);  // NoDisplay
+  expectOnly(machine.run({"--find", "absent tool"}), notFound, 1);  // TryExec missing
   expectOnly(machine.run({"--find", "?!"}), notFound, 1);
   expectOnly(machine.run({"--open", "nothing like it"}), notFound, 1);
   expectOnly(machine.run({"--find", "--exact"}), notFound, 1);
@@ -243,4 +250,45 @@ TEST(LookupCommand, OpenStartsTheAppOnceThenBringsItToTheFront) {
   EXPECT_EQ(x.active(), started[0].id);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(x.clientsOf("fixture-editor").size(), 1u);
+}
+
+TEST(LookupCommand, FifosInBundlesAreNotWaitedOn) {
+  Machine machine;
+  const std::string apps = machine.home() + "/Applications";
+  const std::string pixelmator = apps + "/Pixelmator Pro.app/Contents/Resources";
+  for (const std::string& fifo :
+       {makeBundle(apps, "Piped.app", std::nullopt) + "/Contents/Info.plist",
+        pixelmator + "/InfoPlist.loctable", pixelmator + "/pt-BR.lproj/InfoPlist.strings"}) {
+    std::filesystem::create_directories(std::filesystem::path(fifo).parent_path());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0) << fifo;
+  }
+  expectOnly(machine.run({"--find", "piped"}), app("Piped", apps + "/Piped.app"), 0);
+  expectOnly(machine.run({"--find", "pixelmator pro"}),
+             app("Pixelmator Pro", apps + "/Pixelmator Pro.app"), 0);
+  auto opened = machine.run({"--open", "piped"});
+  EXPECT_EQ(opened.status, 1);
+  ASSERT_EQ(opened.events().size(), 1u) << opened.out;
+  EXPECT_NE(opened.events()[0]["detail"].get<std::string>().find("macOS"), std::string::npos);
+}
+
+TEST(LookupCommand, AStoppedXServerCountsAsNoDisplay) {
+  XServer server;
+  ASSERT_TRUE(server.running());
+  server.stop();
+  Machine machine;
+  const std::string apps = machine.home() + "/Applications";
+  // Answered from the folders and desktop entries alone.
+  expectOnly(machine.run({"--find", "notas"}, server.display()), app("Notas", apps + "/Notes.app"),
+             0);
+  expectOnly(
+      machine.run({"--find", "editor de texto"}, server.display()),
+      app("Editor de Texto", machine.dataHome() + "/applications/org.example.Editor.desktop"), 0);
+  // The launch is answered, not left to the time limit.
+  auto opened = machine.run({"--open", "notes"}, server.display());
+  EXPECT_EQ(opened.status, 1);
+  ASSERT_EQ(opened.events().size(), 1u) << opened.out;
+  EXPECT_NE(opened.events()[0]["detail"].get<std::string>().find("macOS"), std::string::npos)
+      << opened.out;
+  EXPECT_EQ(opened.err, "");
+  server.resume();
 }

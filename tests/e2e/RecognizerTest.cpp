@@ -6,7 +6,8 @@
 
 #include "platform/linux/LinuxAudio.hpp"
 #include "platform/linux/PocketSphinx.hpp"
-#include "speech/SpeechInput.hpp"
+#include "speech/Recognizer.hpp"
+#include "speech/TranscriptBox.hpp"
 
 using namespace earshot;
 
@@ -68,15 +69,15 @@ std::vector<SpeechResult> drain(AsyncStream<SpeechResult> results) {
   return out;
 }
 
-class Recognizer : public ::testing::Test {
+class Sphinx : public ::testing::Test {
  protected:
   linux_platform::PocketSphinxService service;
-  std::vector<SpeechTranscriber> modules{SpeechInput::makeTranscriber("en_US")};
+  std::vector<SpeechTranscriber> modules{Recognizer::makeTranscriber("en_US")};
 };
 
 }  // namespace
 
-TEST_F(Recognizer, EnglishIsSupportedAtSixteenKilohertzMono) {
+TEST_F(Sphinx, EnglishIsSupportedAtSixteenKilohertzMono) {
   EXPECT_EQ(service.supportedLocale("en_US"), "en_US");
   EXPECT_EQ(service.bestAvailableAudioFormat(modules), AudioFormat::make(16000, 1));
   EXPECT_FALSE(service.supportedLocale("de_DE"));
@@ -91,10 +92,10 @@ TEST_F(Recognizer, EnglishIsSupportedAtSixteenKilohertzMono) {
   EXPECT_TRUE(drain(analyzer->results()).empty());
   linux_platform::PocketSphinxService nowhere("/nonexistent");
   EXPECT_FALSE(nowhere.supportedLocale("pt_BR"));
-  EXPECT_FALSE(nowhere.bestAvailableAudioFormat({SpeechInput::makeTranscriber("pt_BR")}));
+  EXPECT_FALSE(nowhere.bestAvailableAudioFormat({Recognizer::makeTranscriber("pt_BR")}));
 }
 
-TEST_F(Recognizer, UtterancesGiveVolatileThenFinalResultsJoinedWithASpace) {
+TEST_F(Sphinx, UtterancesGiveVolatileThenFinalResultsJoinedWithASpace) {
   auto analyzer = service.makeAnalyzer(modules, {});
   AnalyzerInputStream stream;
   for (const auto& b : inputs(librivox + "0880.wav", 1.0)) stream.yield({b});
@@ -126,7 +127,7 @@ TEST_F(Recognizer, UtterancesGiveVolatileThenFinalResultsJoinedWithASpace) {
   EXPECT_NE(box.text().find(" he might even"), std::string::npos) << box.text();
 }
 
-TEST_F(Recognizer, OverlappingAnalyzersEachFinishAndCancelStopsAtOnce) {
+TEST_F(Sphinx, OverlappingAnalyzersEachFinishAndCancelStopsAtOnce) {
   auto first = service.makeAnalyzer(modules, {});
   auto second = service.makeAnalyzer(modules, {});
   AnalyzerInputStream a, b;
@@ -178,7 +179,7 @@ TEST(RecognizerFragments, VolatileWordsTheDecoderTakesBackAreClosedByAnEmptyFina
        {Fragment{"0870.wav", 26400, 1600}, Fragment{"0930.wav", 32400, 2400}}) {
     SCOPED_TRACE(name);
     linux_platform::PocketSphinxService service;
-    auto analyzer = service.makeAnalyzer({SpeechInput::makeTranscriber("en_US")}, {});
+    auto analyzer = service.makeAnalyzer({Recognizer::makeTranscriber("en_US")}, {});
     auto results = analyzer->results();
     analyzer->start(clip(librivox + name, from, count));
     analyzer->finalizeAndFinishThroughEndOfInput();

@@ -102,3 +102,12 @@ TEST(SurveyWithoutDisplay, EveryRowIsNotFreeAndTheStatusIsZero) {
     EXPECT_EQ(rows[0]["name"], "option-space");
   }
 }
+
+TEST(SurveyCommand, AStoppedXServerLeavesEveryRowNotFree) {
+  XServer server;
+  ASSERT_TRUE(server.running());
+  server.stop();
+  EXPECT_EQ(freeColumn(rowsOf(keys(server.display()))),
+            (std::vector<bool>{false, false, false, false}));
+  server.resume();
+}

@@ -285,3 +285,16 @@ TEST(X11ServerGone, TheProcessLivesOnAndRegistrationsFail) {
   EXPECT_FALSE(service.isKeyDown(49));
   // No check of a reconnection here: a parallel test's Xvfb may already own the display number.
 }
+
+TEST_F(X11, AServerThatStopsAnsweringIsLostNotWaitedOn) {
+  installRecorder();
+  add(VoiceKeyCombo::optionSpace, 1);
+  server.stop();
+  // The grab's requests go unanswered: the connection is given up as lost.
+  EXPECT_EQ(service.add(VoiceKeyCombo::controlOptionSpace, {7, 2}).status,
+            X11HotKeys::connectionLost);
+  // Reconnecting finds a display that does not answer.
+  EXPECT_FALSE(service.isKeyDown(49));
+  EXPECT_EQ(service.add(VoiceKeyCombo::controlOptionSpace, {7, 3}).status, X11HotKeys::noDisplay);
+  server.resume();
+}

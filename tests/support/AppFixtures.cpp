@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/linux/Files.hpp"
+
 namespace earshot::testing {
 
 namespace fs = std::filesystem;
@@ -151,6 +153,12 @@ std::string FixtureWorkspace::resolvingSymlinks(const std::string& path) const {
   std::error_code error;
   auto resolved = fs::canonical(path, error);
   return error ? path : resolved.string();
+}
+
+// The real reader: fixtures include FIFOs and other files that must not be waited on.
+std::optional<std::string> FixtureWorkspace::readFile(const std::string& path,
+                                                      std::size_t limit) const {
+  return linux_platform::readRegularFile(path, limit);
 }
 
 std::optional<DesktopEntry> FixtureWorkspace::desktopEntry(const std::string& path,

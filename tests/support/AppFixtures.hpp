@@ -57,6 +57,7 @@ class FixtureWorkspace : public Workspace {
       const std::string& folder) const override;
   std::string displayName(const std::string& path) const override;
   std::string resolvingSymlinks(const std::string& path) const override;
+  std::optional<std::string> readFile(const std::string& path, std::size_t limit) const override;
   std::vector<DesktopEntry> desktopEntries() override { return desktop; }
   std::optional<DesktopEntry> desktopEntry(const std::string& path, const std::string& id) override;
   std::vector<RunningApplication> runningApplications() override { return running; }

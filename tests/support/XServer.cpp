@@ -6,6 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <string>
+
 namespace earshot::testing {
 
 XServer::XServer() {
@@ -36,8 +39,28 @@ XServer::XServer() {
   if (!number.empty()) display_ = ":" + number;
 }
 
+void XServer::stop() {
+  if (pid_ <= 0 || stopped_ || kill(pid_, SIGSTOP) != 0) return;
+  stopped_ = true;
+  // The signal takes effect a moment later: wait until the process shows as stopped ("T").
+  const std::string stat = "/proc/" + std::to_string(pid_) + "/stat";
+  for (int i = 0; i < 200; ++i) {
+    std::ifstream in(stat);
+    std::string line;
+    std::getline(in, line);
+    const auto close = line.rfind(')');
+    if (close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'T') return;
+    usleep(5000);
+  }
+}
+
+void XServer::resume() {
+  if (pid_ > 0 && stopped_ && kill(pid_, SIGCONT) == 0) stopped_ = false;
+}
+
 XServer::~XServer() {
   if (pid_ <= 0) return;
+  resume();
   kill(pid_, SIGTERM);
   int status;
   for (int i = 0; i < 200; ++i) {

@@ -18,9 +18,15 @@ class XServer {
   // Such as ":3".
   const std::string& display() const { return display_; }
 
+  // Stops the server (SIGSTOP): it still accepts connections but never answers them. It is resumed
+  // before it is ended.
+  void stop();
+  void resume();
+
  private:
   pid_t pid_ = -1;
   std::string display_;
+  bool stopped_ = false;
 };
 
 }  // namespace earshot::testing

@@ -2,23 +2,22 @@
 
 #include <cmath>
 #include <fstream>
+#include <utility>
 
 #include "platform/PlatformError.hpp"
 #include "platform/linux/LinuxAudio.hpp"
-#include "speech/SpeechInput.hpp"
+#include "speech/FileTranscription.hpp"
 #include "support/AudioFiles.hpp"
 
 using namespace earshot;
-using earshot::testing::TemporaryFolder;
 using earshot::testing::sine;
+using earshot::testing::TemporaryFolder;
 using earshot::testing::writeWav;
 
 namespace {
 
 class AudioService : public ::testing::Test {
  protected:
-  void SetUp() override { speechServices().audio = &audio; }
-  void TearDown() override { speechServices() = {}; }
   linux_platform::LinuxAudioToolkit audio;
   TemporaryFolder dir;
 };
@@ -62,12 +61,12 @@ TEST(AudioTypes, FormatsAndBuffersRefuseWhatCannotBeCarried) {
   EXPECT_FALSE(AudioFormat::make(-1, 1));
   EXPECT_FALSE(AudioFormat::make(NAN, 1));
   EXPECT_FALSE(AudioFormat::make(48000, AudioFormat::maxChannels + 1));
-  auto mic = SpeechInput::microphoneLike(3);
+  auto mic = microphoneLike(3);
   ASSERT_TRUE(mic);
   EXPECT_EQ(mic->layoutTag, (147u << 16) | 3u);
   EXPECT_EQ(mic->sampleRate, 48000);
   EXPECT_FALSE(mic->interleaved);
-  EXPECT_FALSE(SpeechInput::microphoneLike(0));
+  EXPECT_FALSE(microphoneLike(0));
 
   EXPECT_FALSE(PcmBuffer::make(*AudioFormat::make(48000, 2), 0xFFFFFFFFu));
   auto empty = PcmBuffer::make(*AudioFormat::make(48000, 2), 0);
@@ -167,12 +166,36 @@ TEST_F(AudioService, FilesDecodeToFloatAndFailuresCarryTheirDescription) {
   EXPECT_THROW(audio.openForReading(dir.path()), PlatformError);
 }
 
+TEST_F(AudioService, TheChannelLimitIsOursAndSaysSo) {
+  struct Row {
+    int channels;
+    bool opens;
+  };
+  for (const Row row : {Row{1, true}, Row{64, true}, Row{65, false}, Row{200, false}}) {
+    SCOPED_TRACE(row.channels);
+    const std::string path = dir.file(std::to_string(row.channels) + ".wav");
+    writeWav(path, 16000, row.channels, std::vector<float>(std::size_t(row.channels) * 4, 0.1f));
+    if (row.opens) {
+      EXPECT_EQ(audio.openForReading(path)->processingFormat().channelCount,
+                std::uint32_t(row.channels));
+      continue;
+    }
+    try {
+      audio.openForReading(path);
+      ADD_FAILURE() << "opened";
+    } catch (const PlatformError& error) {
+      EXPECT_EQ(error.domain(), "earshot.audio");
+      EXPECT_NE(error.message().find("at most 64"), std::string::npos) << error.message();
+    }
+  }
+}
+
 TEST_F(AudioService, OneSecondBecomes38MicrophoneBuffersFramedBySilence) {
   auto tone = sine(48000, 1.0, 300, 0.5f);
   for (float& v : tone) v = v == 0 ? 0.01f : v;  // every sample of the file is non-zero
   writeWav(dir.file("tone.wav"), 48000, 1, tone);
-  auto mic = *SpeechInput::microphoneLike(3);
-  auto buffers = SpeechInput::microphoneBuffers(dir.file("tone.wav"), mic);
+  auto mic = *microphoneLike(3);
+  auto buffers = microphoneBuffers(audio, dir.file("tone.wav"), mic);
   ASSERT_EQ(buffers.size(), 38u);  // 48000 + 2 x 14400 = 76800 frames
   std::vector<float> all;
   for (std::size_t k = 0; k < buffers.size(); ++k) {
@@ -196,8 +219,7 @@ TEST_F(AudioService, OneSecondBecomes38MicrophoneBuffersFramedBySilence) {
 
 TEST_F(AudioService, AnEmptyFileGivesOnlyTheSilences) {
   writeWav(dir.file("empty.wav"), 16000, 1, {});
-  auto buffers =
-      SpeechInput::microphoneBuffers(dir.file("empty.wav"), *SpeechInput::microphoneLike(3));
+  auto buffers = microphoneBuffers(audio, dir.file("empty.wav"), *microphoneLike(3));
   ASSERT_EQ(buffers.size(), 15u);  // 28 800 frames
   EXPECT_EQ(buffers.back()->frameLength(), 128u);
   EXPECT_EQ(buffers.front()->frameLength(), 2048u);
@@ -207,8 +229,8 @@ TEST_F(AudioService, OtherRatesAndChannelsAreResampledToTheMicrophoneRate) {
   std::vector<float> stereo;
   for (float v : sine(44100, 0.5, 200)) stereo.insert(stereo.end(), {v, -v});  // folds to 0
   writeWav(dir.file("stereo.wav"), 44100, 2, stereo);
-  auto mic = *SpeechInput::microphoneLike(2);
-  auto buffers = SpeechInput::microphoneBuffers(dir.file("stereo.wav"), mic);
+  auto mic = *microphoneLike(2);
+  auto buffers = microphoneBuffers(audio, dir.file("stereo.wav"), mic);
   std::size_t frames = 0;
   float peak = 0;
   for (const auto& b : buffers) {
@@ -218,5 +240,20 @@ TEST_F(AudioService, OtherRatesAndChannelsAreResampledToTheMicrophoneRate) {
   }
   EXPECT_NEAR(static_cast<double>(frames), 24000 + 28800, 4);
   EXPECT_LT(peak, 1e-3f);  // opposite channels cancel in the fold before resampling
-  EXPECT_THROW(SpeechInput::microphoneBuffers(dir.file("none.wav"), mic), PlatformError);
+  EXPECT_THROW(microphoneBuffers(audio, dir.file("none.wav"), mic), PlatformError);
+}
+
+TEST(AudioTypes, SampleAccessFollowsEachLayout) {
+  for (bool interleaved : {false, true}) {
+    auto buffer = PcmBuffer::make(*AudioFormat::make(48000, 3, interleaved), 4);
+    for (std::uint32_t i = 0; i < 4; ++i)
+      for (std::uint32_t c = 0; c < 3; ++c) buffer->setSample(i, c, float(10 * i + c));
+    const auto data = std::as_const(*buffer).floatChannelData();
+    for (std::uint32_t i = 0; i < 4; ++i)
+      for (std::uint32_t c = 0; c < 3; ++c) {
+        const float raw = interleaved ? data[0][i * 3 + c] : data[c][i];
+        EXPECT_EQ(raw, float(10 * i + c)) << interleaved << " " << i << " " << c;
+        EXPECT_EQ(buffer->sample(i, c), raw);
+      }
+  }
 }

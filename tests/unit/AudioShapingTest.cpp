@@ -7,6 +7,8 @@
 #include "async/MainLoop.hpp"
 #include "platform/linux/LinuxAudio.hpp"
 #include "speech/SpeechInput.hpp"
+#include "speech/TranscriptBox.hpp"
+#include "support/FakePlatform.hpp"
 
 using namespace earshot;
 using Clock = std::chrono::steady_clock;
@@ -16,8 +18,6 @@ namespace {
 // Installs the real audio service for the shaping tests.
 class Shaping : public ::testing::Test {
  protected:
-  void SetUp() override { speechServices().audio = &audio; }
-  void TearDown() override { speechServices() = {}; }
   linux_platform::LinuxAudioToolkit audio;
 };
 
@@ -40,7 +40,7 @@ const AudioFormat analyzer = format(16000, 1);
 }  // namespace
 
 TEST_F(Shaping, FoldsChannelsToTheirAverageInEitherLayout) {
-  auto shaper = MicrophoneShaper::make(format(48000, 2), analyzer);
+  auto shaper = MicrophoneShaper::make(audio, format(48000, 2), analyzer);
   ASSERT_TRUE(shaper);
 
   auto planar = PcmBuffer::make(format(48000, 2), 2);
@@ -70,7 +70,7 @@ TEST_F(Shaping, FoldsChannelsToTheirAverageInEitherLayout) {
 }
 
 TEST_F(Shaping, OneChannelFoldsToAnExactCopyAndEmptyBuffersToNothing) {
-  auto shaper = MicrophoneShaper::make(format(44100, 1), analyzer);
+  auto shaper = MicrophoneShaper::make(audio, format(44100, 1), analyzer);
   auto buffer = PcmBuffer::make(format(44100, 1), 3);
   buffer->setFrameLength(3);
   float* s = buffer->floatChannelData()[0];
@@ -85,8 +85,8 @@ TEST_F(Shaping, OneChannelFoldsToAnExactCopyAndEmptyBuffersToNothing) {
 TEST_F(Shaping, ShapersAreRefusedForUnusableFormats) {
   AudioFormat noChannels{48000, 0, false, 0};
   AudioFormat noRate{0, 2, false, 0};
-  EXPECT_FALSE(MicrophoneShaper::make(noChannels, analyzer));
-  EXPECT_FALSE(MicrophoneShaper::make(noRate, analyzer));
+  EXPECT_FALSE(MicrophoneShaper::make(audio, noChannels, analyzer));
+  EXPECT_FALSE(MicrophoneShaper::make(audio, noRate, analyzer));
 }
 
 TEST(Levels, MapDecibelsLinearlyBetweenMinusFiftyAndMinusTen) {
@@ -136,7 +136,7 @@ TEST(Levels, AreMeasuredOnTheFirstChannelAndThrottledToOnePer50Milliseconds) {
 }
 
 TEST_F(Shaping, ShapersRebuildOnRateOrChannelChangesOnly) {
-  Shapers shapers(analyzer);
+  Shapers shapers(audio, analyzer);
   auto first = shapers.shaper(format(48000, 2));
   ASSERT_TRUE(first);
   EXPECT_EQ(shapers.shaper(format(48000, 2, true)), first);  // layout is not compared
@@ -155,9 +155,8 @@ TEST_F(Shaping, ShapersRebuildOnRateOrChannelChangesOnly) {
 }
 
 TEST_F(Shaping, ConversionReservesTheRatioPlus64Frames) {
-  auto shaper = MicrophoneShaper::make(format(48000, 1), analyzer);
-  auto converted =
-      SpeechInput::convert(*filled(format(48000, 1), 2048, 0.25f), shaper->converter(), analyzer);
+  auto shaper = MicrophoneShaper::make(audio, format(48000, 1), analyzer);
+  auto converted = convert(*filled(format(48000, 1), 2048, 0.25f), shaper->converter(), analyzer);
   ASSERT_TRUE(converted);
   EXPECT_EQ(converted->frameCapacity(), 746u);  // 682.67 + 64, truncated
   EXPECT_GT(converted->frameLength(), 0u);
@@ -165,8 +164,8 @@ TEST_F(Shaping, ConversionReservesTheRatioPlus64Frames) {
 }
 
 TEST_F(Shaping, ConversionKeepsHeldBackSamplesForTheNextBuffer) {
-  auto chunked = MicrophoneShaper::make(format(48000, 1), analyzer);
-  auto whole = MicrophoneShaper::make(format(48000, 1), analyzer);
+  auto chunked = MicrophoneShaper::make(audio, format(48000, 1), analyzer);
+  auto whole = MicrophoneShaper::make(audio, format(48000, 1), analyzer);
   auto signal = PcmBuffer::make(format(48000, 1), 4800);
   signal->setFrameLength(4800);
   for (std::uint32_t i = 0; i < 4800; ++i)
@@ -177,14 +176,14 @@ TEST_F(Shaping, ConversionKeepsHeldBackSamplesForTheNextBuffer) {
   head->setFrameLength(24);
   std::copy(signal->floatChannelData()[0], signal->floatChannelData()[0] + 24,
             head->floatChannelData()[0]);
-  EXPECT_FALSE(SpeechInput::convert(*head, chunked->converter(), analyzer));
+  EXPECT_FALSE(convert(*head, chunked->converter(), analyzer));
 
   auto tail = PcmBuffer::make(format(48000, 1), 4800 - 24);
   tail->setFrameLength(4800 - 24);
   std::copy(signal->floatChannelData()[0] + 24, signal->floatChannelData()[0] + 4800,
             tail->floatChannelData()[0]);
-  auto rest = SpeechInput::convert(*tail, chunked->converter(), analyzer);
-  auto once = SpeechInput::convert(*signal, whole->converter(), analyzer);
+  auto rest = convert(*tail, chunked->converter(), analyzer);
+  auto once = convert(*signal, whole->converter(), analyzer);
   ASSERT_TRUE(rest);
   ASSERT_TRUE(once);
   // The held-back samples came out with the second buffer: the same frames as one conversion.
@@ -194,7 +193,7 @@ TEST_F(Shaping, ConversionKeepsHeldBackSamplesForTheNextBuffer) {
 }
 
 TEST_F(Shaping, TapFoldsMetersConvertsAndQueuesEachBuffer) {
-  auto shapers = std::make_shared<Shapers>(analyzer);
+  auto shapers = std::make_shared<Shapers>(audio, analyzer);
   std::vector<float> levels;
   auto now = Clock::time_point{} + std::chrono::hours(1);
   auto sink =
@@ -239,12 +238,13 @@ TEST(Transcript, JoinsFinalsAndReplacesTheVolatileText) {
 }
 
 TEST(Sinks, CarryValuesToTheMainThreadWhileTheSpeechInputLives) {
-  MainLoop loop(MainLoop::Time::simulated);
-  auto speech = std::make_shared<SpeechInput>();
+  earshot::testing::FakePlatform fake;
+  MainLoop& loop = fake.loop;
+  auto speech = std::make_shared<SpeechInput>(fake.platform);
   std::vector<std::pair<std::int64_t, float>> levels;
   std::vector<std::pair<std::int64_t, std::string>> partials;
-  auto level = SpeechInput::levels(7, speech);
-  auto partial = SpeechInput::partials(7, speech);
+  auto level = speech->levels(7);
+  auto partial = speech->partials(7);
 
   level->consume(*[] {
     auto b = PcmBuffer::make(*AudioFormat::make(16000, 1), 4);
@@ -267,7 +267,7 @@ TEST(Sinks, CarryValuesToTheMainThreadWhileTheSpeechInputLives) {
   auto tenth = PcmBuffer::make(*AudioFormat::make(16000, 1), 4);
   tenth->setFrameLength(4);
   std::fill(tenth->floatChannelData()[0], tenth->floatChannelData()[0] + 4, 0.1f);
-  auto metered = SpeechInput::levels(8, speech);
+  auto metered = speech->levels(8);
   metered->consume(*tenth);
   loop.runUntilIdle();
   ASSERT_EQ(levels.size(), 1u);

@@ -1,9 +1,5 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <fstream>
 #include <map>
 #include <thread>
 
@@ -11,6 +7,7 @@
 #include "cli/Reason.hpp"
 #include "platform/PlatformError.hpp"
 #include "speech/Failure.hpp"
+#include "support/EventCapture.hpp"
 
 using namespace earshot;
 
@@ -48,40 +45,8 @@ TEST(EventLine, NonObjectPayloadIsDropped) {
   EXPECT_EQ(eventLine("x", Json("text")), "");
 }
 
-namespace {
-
-// Points the output at a temporary file for one test.
-class CapturedOutput {
- public:
-  CapturedOutput() {
-    char name[] = "/tmp/earshot-emit-XXXXXX";
-    fd_ = mkstemp(name);
-    path_ = name;
-    saved_ = output().fd;
-    output().fd = fd_;
-  }
-  ~CapturedOutput() {
-    output().fd = saved_;
-    close(fd_);
-    unlink(path_.c_str());
-  }
-  std::vector<std::string> lines() const {
-    std::ifstream in(path_);
-    std::vector<std::string> result;
-    for (std::string line; std::getline(in, line);) result.push_back(line);
-    return result;
-  }
-
- private:
-  int fd_;
-  int saved_;
-  std::string path_;
-};
-
-}  // namespace
-
 TEST(Emit, ConcurrentEmittersNeverMixLines) {
-  CapturedOutput captured;
+  earshot::testing::EventCapture captured;
   constexpr int threads = 6, perThread = 3000;
   const std::string filler(300, 'w');  // long lines make a torn write likely if unlocked
   std::vector<std::thread> workers;
@@ -106,7 +71,7 @@ TEST(Emit, ConcurrentEmittersNeverMixLines) {
 }
 
 TEST(Answer, OnlyTheFirstGiverEmitsAndExits) {
-  CapturedOutput captured;
+  earshot::testing::EventCapture captured;
   std::vector<int> statuses;
   std::mutex lock;
   Answer answer([&](int status) {

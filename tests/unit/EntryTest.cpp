@@ -2,7 +2,7 @@
 
 #include "cli/Entry.hpp"
 #include "core/Language.hpp"
-#include "hotkeys/VoiceKeyCombo.hpp"
+#include "core/VoiceKeyCombo.hpp"
 
 using namespace earshot;
 

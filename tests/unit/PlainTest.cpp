@@ -100,3 +100,39 @@ TEST(Distance, BoundedTestAgreesWithTheWholeDistance) {
     }
   }
 }
+
+TEST(Distance, BoundedTestAgreesOnLongTexts) {
+  // Long texts a few edits apart: the band is then much narrower than a row.
+  const std::vector<std::string> alphabet{"a", "b", "\u00e9", "e\u0301"};
+  std::uint32_t seed = 777;
+  auto next = [&] {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) & 0x7fff;
+  };
+  for (int i = 0; i < 400; ++i) {
+    std::vector<std::string> a;
+    for (std::uint32_t n = 10 + next() % 40; n > 0; --n) a.push_back(alphabet[next() % 4]);
+    std::vector<std::string> b = a;
+    for (std::uint32_t edits = next() % 5; edits > 0 && !b.empty(); --edits) {
+      const std::size_t at = next() % b.size();
+      switch (next() % 3) {
+        case 0:
+          b.erase(b.begin() + at);
+          break;
+        case 1:
+          b.insert(b.begin() + at, alphabet[next() % 4]);
+          break;
+        default:
+          b[at] = alphabet[next() % 4];
+      }
+    }
+    std::string left, right;
+    for (const auto& c : a) left += c;
+    for (const auto& c : b) right += c;
+    const std::size_t d = AppCatalog::distance(left, right);
+    for (std::size_t limit = 0; limit <= 3; ++limit) {
+      ASSERT_EQ(earshot::withinEditDistance(left, right, limit), d <= limit)
+          << left << " / " << right << " limit " << limit;
+    }
+  }
+}

@@ -1,13 +1,11 @@
 #include <gtest/gtest.h>
-#include <plist/plist.h>
 
-#include "catalog/PropertyList.hpp"
+#include "formats/PropertyList.hpp"
 #include "support/AppFixtures.hpp"
 
-using earshot::parsePropertyList;
 using earshot::parseStringsText;
+using earshot::PropertyDictionary;
 using earshot::Texts;
-using earshot::textsOf;
 using earshot::testing::plistBytes;
 using earshot::testing::PlistForm;
 using earshot::testing::PlistValue;
@@ -16,10 +14,9 @@ using earshot::testing::utf16;
 namespace {
 
 std::optional<Texts> textsOfBytes(const std::string& bytes) {
-  auto node = parsePropertyList(bytes);
-  if (!node || plist_get_node_type(static_cast<plist_t>(node.get())) != PLIST_DICT)
-    return std::nullopt;
-  return textsOf(static_cast<plist_t>(node.get()));
+  auto dictionary = PropertyDictionary::parse(bytes);
+  if (!dictionary) return std::nullopt;
+  return dictionary.texts();
 }
 
 }  // namespace
@@ -72,18 +69,18 @@ TEST(PropertyListBytes, EveryFormOfAStringsFileReads) {
 }
 
 TEST(PropertyListBytes, BrokenFilesGiveNothing) {
-  EXPECT_FALSE(parsePropertyList("bplist00 garbage"));
-  EXPECT_FALSE(parsePropertyList("<plist><dict><key>a</key>"));
-  EXPECT_FALSE(parsePropertyList(utf16("\"a\" = ")));
-  EXPECT_FALSE(parsePropertyList(std::string("\xFF\xFE\x00\xD8", 4)));  // a lone surrogate
+  EXPECT_FALSE(PropertyDictionary::parse("bplist00 garbage"));
+  EXPECT_FALSE(PropertyDictionary::parse("<plist><dict><key>a</key>"));
+  EXPECT_FALSE(PropertyDictionary::parse(utf16("\"a\" = ")));
+  EXPECT_FALSE(PropertyDictionary::parse(std::string("\xFF\xFE\x00\xD8", 4)));  // a lone surrogate
   // libplist holds C strings: a NUL inside a text cannot be kept and the file is refused.
-  EXPECT_FALSE(parsePropertyList(std::string("\"a\" = \"x\0y\";", 13)));
+  EXPECT_FALSE(PropertyDictionary::parse(std::string("\"a\" = \"x\0y\";", 13)));
 }
 
 TEST(PropertyListValues, AgentFlagIsABooleanOrTheNumberOne) {
   auto flagOf = [](const PlistValue& value, PlistForm form) {
-    auto node = parsePropertyList(plistBytes({{"LSUIElement", value}}, form));
-    return earshot::trueValue(static_cast<plist_t>(node.get()), "LSUIElement");
+    return PropertyDictionary::parse(plistBytes({{"LSUIElement", value}}, form))
+        .isTrue("LSUIElement");
   };
   for (PlistForm form : {PlistForm::xml, PlistForm::binary}) {
     EXPECT_TRUE(flagOf(PlistValue::of(true), form));
@@ -94,5 +91,21 @@ TEST(PropertyListValues, AgentFlagIsABooleanOrTheNumberOne) {
     EXPECT_FALSE(flagOf("1", form));
     EXPECT_FALSE(flagOf("YES", form));
   }
-  EXPECT_FALSE(earshot::trueValue(nullptr, "LSUIElement"));
+  EXPECT_FALSE(PropertyDictionary().isTrue("LSUIElement"));
+}
+
+TEST(PropertyListValues, ANestedDictionaryOutlivesTheOneItCameFrom) {
+  for (PlistForm form : {PlistForm::xml, PlistForm::binary}) {
+    PropertyDictionary language;
+    {
+      auto table = PropertyDictionary::parse(plistBytes(
+          {{"pt_BR", PlistValue::of({{"CFBundleName", "Calendário"}})}, {"en", "x"}}, form));
+      ASSERT_TRUE(table);
+      EXPECT_FALSE(table.dictionary("en"));  // a text, not a dictionary
+      EXPECT_FALSE(table.dictionary("pt"));
+      language = table.dictionary("pt_BR");
+    }
+    ASSERT_TRUE(language);
+    EXPECT_EQ(language.text("CFBundleName"), "Calendário");
+  }
 }

@@ -145,3 +145,31 @@ TEST(Resolution, TheRowThatRaisesTheScoreIsTheAnswer) {
   ASSERT_TRUE(found);
   EXPECT_EQ(*found, byName.app);
 }
+
+TEST(Resolution, LongAndNonAsciiQueries) {
+  std::string longName;
+  for (int i = 0; i < 1250; ++i) longName += "アプリを開いてね";  // 10,000 characters
+  std::string twoEdits = longName;
+  twoEdits.replace(0, 3, "ア");  // same character
+  twoEdits.replace(3, 3, "イ");  // one substitution
+  twoEdits.replace(twoEdits.size() - 3, 3, "イ");
+  std::string threeEdits = twoEdits;
+  threeEdits.replace(6, 3, "ウ");
+
+  const auto tool = app("Tool", {"アプリケーション開発ツール"});
+  const auto other = app("Other", {"アプリケーション開発ツーム"});
+  const auto huge = app("Huge", {longName});
+  const std::vector<Case> cases{
+      {"one edit, alone", {tool}, "アプリケーション開発ツーラ", false, "Tool"},
+      {"one edit, ambiguous", {tool, other}, "アプリケーション開発ツーラ", false, nullptr},
+      {"prefix", {tool}, "アプリケー", false, "Tool"},
+      {"longer than the name by three", {tool}, "アプリケーション開発ツールですね", false, nullptr},
+      {"a 10,000-character name, two edits", {huge}, twoEdits.c_str(), false, "Huge"},
+      {"a 10,000-character name, three edits", {huge}, threeEdits.c_str(), false, nullptr},
+  };
+  for (const auto& c : cases) {
+    AppCatalog catalog{c.catalog};
+    EXPECT_EQ(describe(catalog.app(c.text, c.exact)), c.expected ? c.expected : "(nothing)")
+        << c.what;
+  }
+}

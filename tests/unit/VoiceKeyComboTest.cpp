@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "core/Language.hpp"
-#include "hotkeys/VoiceKeyCombo.hpp"
+#include "core/VoiceKeyCombo.hpp"
 
 using earshot::Language;
 using earshot::spoken;

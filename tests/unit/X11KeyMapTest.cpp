@@ -2,7 +2,7 @@
 
 #include <set>
 
-#include "platform/linux/X11HotKeys.hpp"
+#include "platform/linux/X11KeyMap.hpp"
 
 using earshot::linux_platform::keysymFor;
 using earshot::linux_platform::knownKeyCodes;

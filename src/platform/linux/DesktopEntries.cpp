@@ -8,7 +8,8 @@
 #include <memory>
 #include <set>
 
-#include "catalog/PropertyList.hpp"
+#include "platform/linux/Files.hpp"
+#include "formats/PropertyList.hpp"
 #include "platform/linux/GLibSilence.hpp"
 
 namespace earshot::linux_platform {
@@ -89,7 +90,21 @@ std::optional<LinuxDesktopEntry> parseDesktopEntry(std::string_view data, const 
   out.entry.hidden = text(file.get(), "Type").value_or("") != "Application" ||
                      flag(file.get(), "NoDisplay") || flag(file.get(), "Hidden");
   out.windowClass = text(file.get(), "StartupWMClass").value_or("");
+  out.tryExec = text(file.get(), "TryExec").value_or("");
   return out;
+}
+
+std::optional<LinuxDesktopEntry> readDesktopFile(const std::string& path, const std::string& id) {
+  auto data = readRegularFile(path, 1u << 20);
+  if (!data) return std::nullopt;
+  auto entry = parseDesktopEntry(*data, id, path);
+  if (entry && !entry->tryExec.empty()) {
+    // An absolute path must be an executable file; a bare name is looked up in $PATH.
+    gchar* found = g_find_program_in_path(entry->tryExec.c_str());
+    if (!found) entry->entry.hidden = true;
+    g_free(found);
+  }
+  return entry;
 }
 
 std::vector<std::string> applicationFolders(const std::string& homeFolder) {
@@ -136,9 +151,7 @@ std::vector<LinuxDesktopEntry> readDesktopEntries(const std::vector<std::string>
     walk(folder, "", 0, files);
     for (const auto& [id, path] : files) {
       if (!seen.insert(id).second) continue;
-      auto data = readFile(path, 1u << 20);
-      if (!data) continue;
-      if (auto entry = parseDesktopEntry(*data, id, path)) entries.push_back(std::move(*entry));
+      if (auto entry = readDesktopFile(path, id)) entries.push_back(std::move(*entry));
     }
   }
   return entries;

@@ -13,12 +13,17 @@ namespace earshot::linux_platform {
 struct LinuxDesktopEntry {
   DesktopEntry entry;
   std::string windowClass;  // StartupWMClass, or empty
+  std::string tryExec;      // TryExec: a program that must exist for the entry to count, or empty
 };
 
 // Reads the text of one desktop file. Nothing when it has no [Desktop Entry] group or no Name; an
 // entry that is not an application, or says NoDisplay or Hidden, comes back hidden.
 std::optional<LinuxDesktopEntry> parseDesktopEntry(std::string_view data, const std::string& id,
                                                    const std::string& path);
+
+// One desktop file read from disk (a regular file only): as parseDesktopEntry, and hidden too
+// when its TryExec program is not installed.
+std::optional<LinuxDesktopEntry> readDesktopFile(const std::string& path, const std::string& id);
 
 // The "applications" folders in precedence order: $XDG_DATA_HOME (or ~/.local/share), then each of
 // $XDG_DATA_DIRS (or /usr/local/share:/usr/share).

@@ -4,6 +4,7 @@
 #include <soxr.h>
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "platform/PlatformError.hpp"
@@ -12,10 +13,13 @@ namespace earshot::linux_platform {
 
 namespace {
 
-// Sample `c` of frame `i` of any float buffer, whatever its layout.
-inline float sampleAt(const std::vector<const float*>& data, const AudioFormat& format,
-                      std::size_t i, std::size_t c) {
-  return format.interleaved ? data[0][i * format.channelCount + c] : data[c][i];
+// Files libsndfile opens but that earshot does not take.
+constexpr const char* audioDomain = "earshot.audio";
+constexpr long unsupportedChannels = 1;
+constexpr long unsupportedRate = 2;
+
+inline float sample(const PcmBuffer& buffer, std::size_t frame, std::size_t channel) {
+  return buffer.sample(static_cast<std::uint32_t>(frame), static_cast<std::uint32_t>(channel));
 }
 
 // Converts rate and channel count. Channels are mapped first (averaged down to one, otherwise
@@ -107,7 +111,6 @@ class SoxrConverter final : public AudioConverter {
     const std::size_t in = format.channelCount;
     const std::size_t out = to_.channelCount;
     if (frames == 0 || in == 0) return;
-    const auto data = buffer.floatChannelData();
     const std::size_t base = pending_.size();
     pending_.resize(base + frames * out);
     float* target = pending_.data() + base;
@@ -115,25 +118,22 @@ class SoxrConverter final : public AudioConverter {
       const float scale = 1.0f / static_cast<float>(in);
       for (std::size_t i = 0; i < frames; ++i) {
         float sum = 0;
-        for (std::size_t c = 0; c < in; ++c) sum += sampleAt(data, format, i, c);
+        for (std::size_t c = 0; c < in; ++c) sum += sample(buffer, i, c);
         target[i] = scale * sum;
       }
       return;
     }
     for (std::size_t i = 0; i < frames; ++i)
-      for (std::size_t c = 0; c < out; ++c) target[i * out + c] = sampleAt(data, format, i, c % in);
+      for (std::size_t c = 0; c < out; ++c) target[i * out + c] = sample(buffer, i, c % in);
   }
 
   // Moves `frames` frames from the scratch area into `output` in its own layout.
   void place(PcmBuffer& output, std::size_t frames) {
     const std::size_t channels = to_.channelCount;
-    const auto& data = output.floatChannelData();
-    if (output.format().interleaved) {
-      std::copy(scratch_.begin(), scratch_.begin() + frames * channels, data[0]);
-    } else {
-      for (std::size_t c = 0; c < channels && c < data.size(); ++c)
-        for (std::size_t i = 0; i < frames; ++i) data[c][i] = scratch_[i * channels + c];
-    }
+    for (std::size_t i = 0; i < frames; ++i)
+      for (std::size_t c = 0; c < channels; ++c)
+        output.setSample(static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(c),
+                         scratch_[i * channels + c]);
     output.setFrameLength(static_cast<std::uint32_t>(frames));
   }
 
@@ -168,16 +168,11 @@ class SndfileAudioFile final : public AudioFile {
     if (got < 0 || sf_error(file_) != SF_ERR_NO_ERROR)
       throw PlatformError("sndfile", sf_error(file_), sf_strerror(file_));
     const std::size_t frames = static_cast<std::size_t>(got);
-    const std::size_t target = into.format().channelCount;
-    const auto& data = into.floatChannelData();
+    const std::uint32_t target = into.format().channelCount;
     for (std::size_t i = 0; i < frames; ++i)
-      for (std::size_t c = 0; c < target; ++c) {
-        const float v = interleaved[i * channels + (c % channels)];
-        if (into.format().interleaved)
-          data[0][i * target + c] = v;
-        else
-          data[c][i] = v;
-      }
+      for (std::uint32_t c = 0; c < target; ++c)
+        into.setSample(static_cast<std::uint32_t>(i), c,
+                       interleaved[i * channels + (c % channels)]);
     into.setFrameLength(static_cast<std::uint32_t>(frames));
   }
 
@@ -212,11 +207,17 @@ std::unique_ptr<AudioFile> LinuxAudioToolkit::openForReading(const std::string& 
   SF_INFO info{};
   SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
   if (!file) throw PlatformError("sndfile", sf_error(nullptr), sf_strerror(nullptr));
+  // libsndfile reads up to 1024 channels; the limit of 64 is ours, and so is the refusal.
+  if (info.channels < 1 || info.channels > static_cast<int>(AudioFormat::maxChannels)) {
+    sf_close(file);
+    throw PlatformError(audioDomain, unsupportedChannels,
+                        "The file has " + std::to_string(info.channels) + " channels; at most " +
+                            std::to_string(AudioFormat::maxChannels) + " are supported.");
+  }
   auto format = AudioFormat::make(info.samplerate, static_cast<std::uint32_t>(info.channels));
   if (!format || info.frames < 0) {
     sf_close(file);
-    throw PlatformError("sndfile", SF_ERR_UNSUPPORTED_ENCODING,
-                        "The file's sample rate or channel count is not supported.");
+    throw PlatformError(audioDomain, unsupportedRate, "The file's sample rate is not supported.");
   }
   return std::make_unique<SndfileAudioFile>(file, info, *format);
 }

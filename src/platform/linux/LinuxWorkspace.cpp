@@ -11,8 +11,9 @@
 #include <filesystem>
 #include <thread>
 
-#include "catalog/PropertyList.hpp"
+#include "formats/PropertyList.hpp"
 #include "platform/PlatformError.hpp"
+#include "platform/linux/Files.hpp"
 #include "platform/linux/GLibSilence.hpp"
 #include "platform/linux/X11Windows.hpp"
 
@@ -20,7 +21,9 @@ namespace earshot::linux_platform {
 
 namespace {
 
-constexpr const char* workspaceDomain = "earshot.workspace";
+PlatformError workspaceError(WorkspaceError code, std::string message) {
+  return PlatformError("earshot.workspace", static_cast<long>(code), std::move(message));
+}
 
 std::string lowered(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
@@ -30,7 +33,7 @@ std::string lowered(std::string text) {
 
 // The value of `name` in a process's environment, read from /proc.
 std::optional<std::string> environmentOf(long pid, std::string_view name) {
-  auto data = readFile("/proc/" + std::to_string(pid) + "/environ", 4u << 20);
+  auto data = readRegularFile("/proc/" + std::to_string(pid) + "/environ", 4u << 20);
   if (!data) return std::nullopt;
   std::string_view rest = *data;
   while (!rest.empty()) {
@@ -71,9 +74,9 @@ void launchDesktopFile(const std::string& path,
       g_desktop_app_info_new_from_filename(path.c_str()));
   if (!info) {
     done(std::make_exception_ptr(
-        PlatformError(workspaceDomain, 2,
-                      "The desktop entry " + path +
-                          " cannot be launched: it is invalid or its program is missing.")));
+        workspaceError(WorkspaceError::invalidDesktopEntry,
+                       "The desktop entry " + path +
+                           " cannot be launched: it is invalid or its program is missing.")));
     return;
   }
   std::unique_ptr<GAppLaunchContext, ObjectUnref> context(g_app_launch_context_new());
@@ -85,8 +88,9 @@ void launchDesktopFile(const std::string& path,
       null, null, null, &error);
   if (null >= 0) ::close(null);
   if (!launched) {
-    done(std::make_exception_ptr(error ? fromGError(error)
-                                       : PlatformError(workspaceDomain, 3, "The launch failed.")));
+    done(std::make_exception_ptr(
+        error ? fromGError(error)
+              : workspaceError(WorkspaceError::launchFailed, "The launch failed.")));
     return;
   }
   done(nullptr);
@@ -128,6 +132,11 @@ std::string LinuxWorkspace::resolvingSymlinks(const std::string& path) const {
   return error ? path : resolved.string();
 }
 
+std::optional<std::string> LinuxWorkspace::readFile(const std::string& path,
+                                                    std::size_t limit) const {
+  return readRegularFile(path, limit);
+}
+
 const std::vector<LinuxDesktopEntry>& LinuxWorkspace::linuxEntries() {
   if (!entries_) entries_ = readDesktopEntries(applicationFolders(homeFolder()));
   return *entries_;
@@ -141,9 +150,7 @@ std::vector<DesktopEntry> LinuxWorkspace::desktopEntries() {
 
 std::optional<DesktopEntry> LinuxWorkspace::desktopEntry(const std::string& path,
                                                          const std::string& id) {
-  auto data = readFile(path, 1u << 20);
-  if (!data) return std::nullopt;
-  auto entry = parseDesktopEntry(*data, id, path);
+  auto entry = readDesktopFile(path, id);
   if (!entry) return std::nullopt;
   return entry->entry;
 }
@@ -159,9 +166,9 @@ std::optional<RunningApplication> LinuxWorkspace::origin(long pid, const std::st
                                 true};
     }
     if (auto bundle = bundleOf(pid)) {
-      Plist info = readDictionary(*bundle + "/Contents/Info.plist");
-      return RunningApplication{textValue(static_cast<plist_t>(info.get()), "CFBundleIdentifier"),
-                                *bundle, true};
+      auto bytes = readRegularFile(*bundle + "/Contents/Info.plist", 16u << 20);
+      const auto info = bytes ? PropertyDictionary::parse(*bytes) : PropertyDictionary();
+      return RunningApplication{info.text("CFBundleIdentifier"), *bundle, true};
     }
   }
   // Otherwise the window's class names its desktop entry.
@@ -210,15 +217,16 @@ void LinuxWorkspace::open(const std::string& path, std::function<void(std::excep
       if (windows->activate(it->window)) {
         done(nullptr);
       } else {
-        done(std::make_exception_ptr(PlatformError(
-            workspaceDomain, 4, "The window of " + path + " cannot be brought to the front.")));
+        done(std::make_exception_ptr(
+            workspaceError(WorkspaceError::notBroughtForward,
+                           "The window of " + path + " cannot be brought to the front.")));
       }
       return;
     }
   }
   if (!path.ends_with(".desktop")) {
-    done(std::make_exception_ptr(PlatformError(
-        workspaceDomain, 1,
+    done(std::make_exception_ptr(workspaceError(
+        WorkspaceError::macOSBundle,
         "The application bundle " + path + " is for macOS and cannot be launched here.")));
     return;
   }

@@ -9,6 +9,14 @@
 
 namespace earshot::linux_platform {
 
+// The codes of the "earshot.workspace" errors (PlatformError) of a launch.
+enum class WorkspaceError : long {
+  macOSBundle = 1,
+  invalidDesktopEntry = 2,
+  launchFailed = 3,
+  notBroughtForward = 4,
+};
+
 // The workspace on Linux: application bundles in folders, freedesktop desktop entries, running
 // applications through the X window manager, launching through GIO.
 class LinuxWorkspace : public Workspace {
@@ -20,6 +28,7 @@ class LinuxWorkspace : public Workspace {
       const std::string& folder) const override;
   std::string displayName(const std::string& path) const override;
   std::string resolvingSymlinks(const std::string& path) const override;
+  std::optional<std::string> readFile(const std::string& path, std::size_t limit) const override;
   std::vector<DesktopEntry> desktopEntries() override;
   std::optional<DesktopEntry> desktopEntry(const std::string& path, const std::string& id) override;
   std::vector<RunningApplication> runningApplications() override;

@@ -14,6 +14,15 @@
 
 namespace earshot::linux_platform {
 
+// The codes of the "pocketsphinx" errors (PlatformError) of this service.
+enum class SphinxError : long {
+  settingsRefused = 1,
+  modelNotLoaded = 2,
+  audioNotProcessed = 3,
+  alreadyStarted = 4,
+  stopped = 5,
+};
+
 struct SphinxModel {
   std::string acoustic;  // folder
   std::string language;  // n-gram model

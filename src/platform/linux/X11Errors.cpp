@@ -2,15 +2,20 @@
 
 #include <X11/Xlib.h>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
-#include <mutex>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
 
 namespace earshot::linux_platform {
 
 namespace {
 
-// The trap being set; Xlib is used from the main thread only.
+// The trap being set; traps are set on the main thread only.
 Display* trapped = nullptr;
 int trappedCode = 0;
 
@@ -22,6 +27,31 @@ int onError(Display* display, XErrorEvent* error) {
 // Returning hands over to the connection's exit handler.
 int onIOError(Display*) {
   return 0;
+}
+
+// Displays whose connection attempt is still unanswered.
+std::mutex silentMutex;
+std::set<std::string> silentDisplays;
+
+// One connection attempt, which may outlive the caller's patience.
+struct Opening {
+  std::mutex mutex;
+  std::condition_variable done;
+  bool finished = false;
+  bool abandoned = false;
+  Display* display = nullptr;
+};
+
+Display* openWithoutStandardError(const char* name) {
+  // Xlib prints the server's reason for refusing a connection on standard error.
+  int saved = fcntl(2, F_DUPFD_CLOEXEC, 0);
+  int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (saved >= 0 && null >= 0) dup2(null, 2);
+  Display* display = XOpenDisplay(name);
+  if (saved >= 0 && null >= 0) dup2(saved, 2);
+  if (null >= 0) close(null);
+  if (saved >= 0) close(saved);
+  return display;
 }
 
 }  // namespace
@@ -36,27 +66,80 @@ void quietXErrors() {
 
 Display* openDisplayQuietly(const char* name) {
   quietXErrors();
-  // Xlib prints the server's reason for refusing a connection on standard error.
-  int saved = fcntl(2, F_DUPFD_CLOEXEC, 0);
-  int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-  if (saved >= 0 && null >= 0) dup2(null, 2);
-  Display* display = XOpenDisplay(name);
-  if (saved >= 0 && null >= 0) dup2(saved, 2);
-  if (null >= 0) close(null);
-  if (saved >= 0) close(saved);
-  return display;
+  const char* given = name ? name : std::getenv("DISPLAY");
+  const std::string key = given ? given : "";
+  {
+    std::lock_guard lock(silentMutex);
+    if (silentDisplays.contains(key)) return nullptr;
+  }
+  // Xlib waits for the server's greeting without limit, so the connection is made on a thread of
+  // its own; one that answers too late is closed there.
+  auto opening = std::make_shared<Opening>();
+  std::thread([opening, key, name = name ? std::optional<std::string>(name) : std::nullopt] {
+    Display* display = openWithoutStandardError(name ? name->c_str() : nullptr);
+    std::unique_lock lock(opening->mutex);
+    if (opening->abandoned) {
+      {
+        // Answered at last, or refused: the display may be tried again.
+        std::lock_guard silent(silentMutex);
+        silentDisplays.erase(key);
+      }
+      lock.unlock();
+      if (display) XCloseDisplay(display);
+      return;
+    }
+    opening->display = display;
+    opening->finished = true;
+    opening->done.notify_all();
+  }).detach();
+  std::unique_lock lock(opening->mutex);
+  if (opening->done.wait_for(lock, xPatience, [&] { return opening->finished; }))
+    return opening->display;
+  opening->abandoned = true;
+  std::lock_guard silent(silentMutex);
+  silentDisplays.insert(key);
+  return nullptr;
+}
+
+XDeadline::XDeadline(Display* display, std::chrono::milliseconds limit) {
+  const int fd = ConnectionNumber(display);
+  watch_ = std::thread([this, fd, limit] {
+    std::unique_lock lock(mutex_);
+    if (wake_.wait_for(lock, limit, [this] { return done_; })) return;
+    // Wakes the read Xlib is blocked in; it then reports the connection as lost.
+    ::shutdown(fd, SHUT_RDWR);
+    expired_ = true;
+  });
+}
+
+XDeadline::~XDeadline() {
+  {
+    std::lock_guard lock(mutex_);
+    done_ = true;
+  }
+  wake_.notify_all();
+  watch_.join();
+}
+
+bool XDeadline::expired() const {
+  std::lock_guard lock(mutex_);
+  return expired_;
 }
 
 XErrorTrap::XErrorTrap(Display* display)
     : display_(display), previous_(trapped), previousCode_(trappedCode) {
   quietXErrors();
-  XSync(display_, False);  // errors of earlier requests are not ours
+  {
+    XDeadline deadline(display_);
+    XSync(display_, False);  // errors of earlier requests are not ours
+  }
   trapped = display_;
   trappedCode = 0;
 }
 
 int XErrorTrap::finish() {
   if (!finished_) {
+    XDeadline deadline(display_);
     XSync(display_, False);
     finished_ = true;
   }

@@ -1,22 +1,54 @@
 #pragma once
 
 // Xlib reports errors through process-wide handlers whose defaults print and end the process. These
-// replace them with silent ones and let one connection catch the errors of a run of requests.
+// replace them with silent ones and let one connection catch the errors of a run of requests. Xlib
+// also waits for the server without limit; a server that accepts connections but does not answer
+// (a stopped one) must count as no server rather than hang the process.
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 typedef struct _XDisplay Display;
 
 namespace earshot::linux_platform {
+
+// How long the X server may take to answer a connection or a run of requests.
+inline constexpr std::chrono::milliseconds xPatience{1000};
 
 // Installs the silent handlers once. Errors outside a trap are dropped. A connection whose I/O
 // fails calls its own exit handler (XSetIOErrorExitHandler), which must return.
 void quietXErrors();
 
 // Opens a connection to `name` (or $DISPLAY when null) without a word on standard error; null when
-// the display cannot be reached.
+// the display cannot be reached or does not answer within `xPatience`. While an attempt that was
+// given up on is still unanswered, the display is not tried again.
 Display* openDisplayQuietly(const char* name);
 
+// Bounds the requests made on `display` while it lives: a server that has not answered them within
+// the limit has its connection cut, so that Xlib sees a lost server (and calls the connection's
+// exit handler) instead of waiting for good.
+class XDeadline {
+ public:
+  explicit XDeadline(Display* display, std::chrono::milliseconds limit = xPatience);
+  ~XDeadline();
+  XDeadline(const XDeadline&) = delete;
+  XDeadline& operator=(const XDeadline&) = delete;
+
+  // True once the connection was cut.
+  bool expired() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;
+  bool done_ = false;
+  bool expired_ = false;
+  std::thread watch_;
+};
+
 // Catches the first protocol error on `display` from construction to finish(), which waits for
-// every request made meanwhile.
+// every request made meanwhile (each wait bounded like XDeadline's).
 class XErrorTrap {
  public:
   explicit XErrorTrap(Display* display);

@@ -9,13 +9,9 @@
 
 #include "async/MainLoop.hpp"
 #include "platform/HotKeyService.hpp"
+#include "platform/linux/X11KeyMap.hpp"
 
 namespace earshot::linux_platform {
-
-// The X virtual key code's keysym (such as XK_space for 49), for the keys the system knows.
-std::optional<unsigned long> keysymFor(std::uint32_t keyCode);
-// Every virtual key code that keysymFor knows.
-std::vector<std::uint32_t> knownKeyCodes();
 
 // System-wide hot keys on X11: passive key grabs on the root window of one connection, whose file
 // descriptor the main loop watches, so events arrive on the main thread.

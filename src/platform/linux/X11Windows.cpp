@@ -58,7 +58,15 @@ X11Windows::~X11Windows() {
 std::vector<X11Windows::Client> X11Windows::clients() {
   Display* x = display(display_);
   std::vector<Client> out;
-  for (unsigned long window : cardinals(x, DefaultRootWindow(x), "_NET_CLIENT_LIST", XA_WINDOW)) {
+  std::vector<unsigned long> windows;
+  {
+    XDeadline deadline(x);
+    windows = cardinals(x, DefaultRootWindow(x), "_NET_CLIENT_LIST", XA_WINDOW);
+    if (deadline.expired()) return out;
+  }
+  for (unsigned long window : windows) {
+    // Each window's questions are one run of requests; a server that stops answering ends the list.
+    XDeadline deadline(x);
     Client client;
     client.window = window;
     auto pid = cardinals(x, window, "_NET_WM_PID", XA_CARDINAL);
@@ -70,6 +78,7 @@ std::vector<X11Windows::Client> X11Windows::clients() {
       XFree(hint.res_name);
       XFree(hint.res_class);
     }
+    if (deadline.expired()) break;
     out.push_back(std::move(client));
   }
   return out;
@@ -77,6 +86,7 @@ std::vector<X11Windows::Client> X11Windows::clients() {
 
 bool X11Windows::activate(unsigned long window) {
   Display* x = display(display_);
+  XDeadline deadline(x);
   XEvent event{};
   event.xclient.type = ClientMessage;
   event.xclient.window = window;
@@ -88,7 +98,7 @@ bool X11Windows::activate(unsigned long window) {
   Status sent = XSendEvent(x, DefaultRootWindow(x), False,
                            SubstructureRedirectMask | SubstructureNotifyMask, &event);
   XSync(x, False);
-  return sent != 0;
+  return sent != 0 && !deadline.expired();
 }
 
 }  // namespace earshot::linux_platform

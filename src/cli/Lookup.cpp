@@ -1,9 +1,10 @@
-#include "catalog/Lookup.hpp"
+#include "cli/Lookup.hpp"
 
 #include <memory>
 
 #include "catalog/AppCatalog.hpp"
 #include "cli/Reason.hpp"
+#include "cli/TimeLimit.hpp"
 
 namespace earshot {
 
@@ -34,10 +35,15 @@ std::optional<int> lookup(Workspace& workspace, MainLoop& loop, const std::strin
     // A launch that cannot even be requested is a launch error, not a crash.
     answer->give("error", reason(std::current_exception()), 1);
   }
-  loop.after(seconds(launchTimeLimit), [answer] {
-    answer->give("error", {{"reason", "failed"}, {"detail", "timed out"}}, 1);
-  });
+  limitAnswer(answer, loop, launchTimeLimit);
   return std::nullopt;
+}
+
+int lookupMode(Platform& platform, const std::string& text, bool exact, bool launch) {
+  if (auto status = lookup(platform.workspace, platform.loop, text, exact, launch)) return *status;
+  // The launch's completion or its time limit ends the process.
+  platform.loop.run();
+  return 1;
 }
 
 }  // namespace earshot

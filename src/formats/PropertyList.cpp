@@ -1,19 +1,23 @@
-#include "catalog/PropertyList.hpp"
+#include "formats/PropertyList.hpp"
 
 #include <plist/plist.h>
 #include <unicode/ustring.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
+#include <memory>
+#include <type_traits>
 
 namespace earshot {
 
-void PlistFree::operator()(void* node) const {
-  plist_free(static_cast<plist_t>(node));
-}
-
 namespace {
+
+struct PlistFree {
+  void operator()(plist_t node) const { plist_free(node); }
+};
+using Plist = std::unique_ptr<std::remove_pointer_t<plist_t>, PlistFree>;
 
 // Reads the text format: an optional pair of braces around entries `key = value;` or `key;`,
 // where keys and values are quoted strings or unquoted words, with /* */ and // comments.
@@ -239,8 +243,7 @@ std::optional<std::string> fromUtf16(std::string_view bytes, bool bigEndian) {
 Plist dictionaryOf(const Texts& texts) {
   Plist dict(plist_new_dict());
   for (const auto& [key, value] : texts) {
-    plist_dict_set_item(static_cast<plist_t>(dict.get()), key.c_str(),
-                        plist_new_string(value.c_str()));
+    plist_dict_set_item(dict.get(), key.c_str(), plist_new_string(value.c_str()));
   }
   return dict;
 }
@@ -266,13 +269,7 @@ Plist fromText(std::string_view text) {
   return dictionaryOf(*texts);
 }
 
-}  // namespace
-
-std::optional<Texts> parseStringsText(std::string_view text) {
-  return StringsReader(text).read();
-}
-
-Plist parsePropertyList(std::string_view bytes) {
+Plist parseNode(std::string_view bytes) {
   if (bytes.size() > std::numeric_limits<uint32_t>::max()) return nullptr;
   if (bytes.starts_with("bplist00")) {
     plist_t node = nullptr;
@@ -285,6 +282,12 @@ Plist parsePropertyList(std::string_view bytes) {
   }
   if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
   return fromText(bytes);
+}
+
+}  // namespace
+
+std::optional<Texts> parseStringsText(std::string_view text) {
+  return StringsReader(text).read();
 }
 
 std::optional<std::string> readFile(const std::string& path, std::size_t limit) {
@@ -307,24 +310,36 @@ std::optional<std::string> readFile(const std::string& path, std::size_t limit) 
   return out;
 }
 
-Plist readDictionary(const std::string& path) {
-  auto bytes = readFile(path);
-  if (!bytes) return nullptr;
-  Plist node = parsePropertyList(*bytes);
-  if (!node || plist_get_node_type(static_cast<plist_t>(node.get())) != PLIST_DICT) return nullptr;
-  return node;
+PropertyDictionary PropertyDictionary::parse(std::string_view bytes) {
+  Plist node = parseNode(bytes);
+  if (!node || plist_get_node_type(node.get()) != PLIST_DICT) return {};
+  plist_t raw = node.get();
+  return PropertyDictionary(std::shared_ptr<void>(node.release(), PlistFree()), raw);
 }
 
-Texts textsOf(plist_t dictionary) {
+PropertyDictionary PropertyDictionary::read(const std::string& path) {
+  auto bytes = readFile(path);
+  if (!bytes) return {};
+  return parse(*bytes);
+}
+
+PropertyDictionary PropertyDictionary::dictionary(const char* key) const {
+  if (!node_) return {};
+  plist_t value = plist_dict_get_item(node_, key);
+  if (!value || plist_get_node_type(value) != PLIST_DICT) return {};
+  return PropertyDictionary(root_, value);
+}
+
+Texts PropertyDictionary::texts() const {
   Texts texts;
-  if (!dictionary || plist_get_node_type(dictionary) != PLIST_DICT) return texts;
+  if (!node_) return texts;
   plist_dict_iter iter = nullptr;
-  plist_dict_new_iter(dictionary, &iter);
+  plist_dict_new_iter(node_, &iter);
   if (!iter) return texts;
   for (;;) {
     char* key = nullptr;
     plist_t value = nullptr;
-    plist_dict_next_item(dictionary, iter, &key, &value);
+    plist_dict_next_item(node_, iter, &key, &value);
     if (!key) break;
     if (value && plist_get_node_type(value) == PLIST_STRING) {
       uint64_t length = 0;
@@ -337,9 +352,9 @@ Texts textsOf(plist_t dictionary) {
   return texts;
 }
 
-std::optional<std::string> textValue(plist_t dictionary, const char* key) {
-  if (!dictionary || plist_get_node_type(dictionary) != PLIST_DICT) return std::nullopt;
-  plist_t value = plist_dict_get_item(dictionary, key);
+std::optional<std::string> PropertyDictionary::text(const char* key) const {
+  if (!node_) return std::nullopt;
+  plist_t value = plist_dict_get_item(node_, key);
   if (!value || plist_get_node_type(value) != PLIST_STRING) return std::nullopt;
   uint64_t length = 0;
   const char* text = plist_get_string_ptr(value, &length);
@@ -347,9 +362,9 @@ std::optional<std::string> textValue(plist_t dictionary, const char* key) {
   return std::string(text, length);
 }
 
-bool trueValue(plist_t dictionary, const char* key) {
-  if (!dictionary || plist_get_node_type(dictionary) != PLIST_DICT) return false;
-  plist_t value = plist_dict_get_item(dictionary, key);
+bool PropertyDictionary::isTrue(const char* key) const {
+  if (!node_) return false;
+  plist_t value = plist_dict_get_item(node_, key);
   if (!value) return false;
   switch (plist_get_node_type(value)) {
     case PLIST_BOOLEAN: {

@@ -1,4 +1,4 @@
-#include "hotkeys/VoiceKeyCombo.hpp"
+#include "core/VoiceKeyCombo.hpp"
 
 #include <array>
 #include <utility>

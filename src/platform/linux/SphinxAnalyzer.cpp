@@ -1,0 +1,179 @@
+#include "platform/linux/SphinxAnalyzer.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <condition_variable>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "platform/PlatformError.hpp"
+#include "platform/linux/SphinxDecoders.hpp"
+#include "platform/linux/SphinxModels.hpp"
+
+namespace earshot::linux_platform {
+
+namespace {
+
+// What the analyzer shares with its worker thread.
+struct AnalysisState {
+  std::shared_ptr<DecoderPool> pool;
+  AsyncStream<SpeechResult> results;
+  std::atomic<bool> cancelled{false};
+  std::mutex lock;
+  std::condition_variable changed;
+  bool started = false;
+  bool done = false;
+  std::exception_ptr error;
+  std::optional<AnalyzerInputStream> input;
+
+  void end(std::exception_ptr failure) {
+    {
+      std::lock_guard guard(lock);
+      done = true;
+      error = std::move(failure);
+    }
+    results.finish();
+    changed.notify_all();
+  }
+};
+
+// Reads the input on its own thread, one utterance at a time: an utterance ends where the
+// decoder's voice activity detection finds silence, as PocketSphinx's own continuous mode does.
+void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input, bool partials) {
+  ps_decoder_t* decoder = nullptr;
+  try {
+    decoder = state->pool->acquire();
+  } catch (...) {
+    state->end(std::current_exception());
+    return;
+  }
+  std::exception_ptr failure;
+  bool spokeBefore = false;  // a later utterance's text begins with a space
+  bool inUtterance = false;
+  std::string lastPartial;
+  std::vector<std::int16_t> pcm;
+
+  auto text = [&](const char* hypothesis) {
+    std::string words = hypothesis ? hypothesis : "";
+    return spokeBefore && !words.empty() ? " " + words : words;
+  };
+  auto closeUtterance = [&] {
+    ps_end_utt(decoder);
+    std::string words = text(ps_get_hyp(decoder, nullptr));
+    // The final stands in for the utterance's volatile text, so it is sent even when the decoder
+    // took every word back; an utterance that showed nothing gives no result at all.
+    if (!state->cancelled && (!words.empty() || !lastPartial.empty())) {
+      state->results.yield(SpeechResult{words, true});
+      if (!words.empty()) spokeBefore = true;
+    }
+    lastPartial.clear();
+    inUtterance = false;
+  };
+
+  ps_start_utt(decoder);
+  while (auto item = input.pop()) {
+    if (state->cancelled) break;
+    const PcmBufferRef& buffer = item->buffer;
+    if (!buffer || buffer->frameLength() == 0) continue;
+    const std::size_t frames = buffer->frameLength();
+    pcm.resize(frames);
+    for (std::uint32_t i = 0; i < frames; ++i) {
+      const float v = std::clamp(buffer->sample(i, 0), -1.0f, 1.0f) * 32767.0f;
+      pcm[i] = static_cast<std::int16_t>(std::lrintf(v));
+    }
+    if (ps_process_raw(decoder, pcm.data(), frames, FALSE, FALSE) < 0) {
+      failure = std::make_exception_ptr(sphinxError(SphinxError::audioNotProcessed,
+                                                    "The recognizer could not process the audio."));
+      break;
+    }
+    const bool speech = ps_get_in_speech(decoder) != 0;
+    if (speech && !inUtterance) inUtterance = true;
+    if (!speech && inUtterance) {
+      closeUtterance();
+      ps_start_utt(decoder);
+    } else if (inUtterance && partials) {
+      std::string words = text(ps_get_hyp(decoder, nullptr));
+      if (!words.empty() && words != lastPartial) {
+        lastPartial = words;
+        state->results.yield(SpeechResult{words, false});
+      }
+    }
+  }
+  if (inUtterance && !failure && !state->cancelled)
+    closeUtterance();
+  else
+    ps_end_utt(decoder);
+  state->pool->release(decoder);
+  state->end(failure);
+}
+
+class PocketSphinxAnalyzer final : public SpeechAnalyzer {
+ public:
+  PocketSphinxAnalyzer(std::shared_ptr<DecoderPool> pool, bool partials)
+      : state_(std::make_shared<AnalysisState>()), partials_(partials) {
+    state_->pool = std::move(pool);
+  }
+
+  // An analyzer nobody holds any more gives its decoder back rather than wait for input forever.
+  ~PocketSphinxAnalyzer() override { cancelAndFinishNow(); }
+  PocketSphinxAnalyzer(const PocketSphinxAnalyzer&) = delete;
+  PocketSphinxAnalyzer& operator=(const PocketSphinxAnalyzer&) = delete;
+
+  AsyncStream<SpeechResult> results() override { return state_->results; }
+  std::exception_ptr failure() const override {
+    std::lock_guard guard(state_->lock);
+    return state_->error;
+  }
+
+  void start(AnalyzerInputStream input) override {
+    {
+      std::lock_guard guard(state_->lock);
+      if (state_->started || state_->done)
+        throw sphinxError(SphinxError::alreadyStarted, "The analyzer has already started.");
+      // A stopped analyzer stays stopped: it would otherwise hold a decoder on a stream that
+      // nobody may ever finish.
+      if (state_->cancelled)
+        throw sphinxError(SphinxError::stopped, "The analyzer has been stopped.");
+      state_->started = true;
+      state_->input = input;
+    }
+    std::thread(analyse, state_, std::move(input), partials_).detach();
+  }
+
+  void finalizeAndFinishThroughEndOfInput() override {
+    std::unique_lock guard(state_->lock);
+    if (!state_->started) {
+      guard.unlock();
+      state_->end(nullptr);
+      return;
+    }
+    state_->changed.wait(guard, [&] { return state_->done; });
+    if (state_->error) std::rethrow_exception(state_->error);
+  }
+
+  void cancelAndFinishNow() override {
+    state_->cancelled = true;
+    std::optional<AnalyzerInputStream> input;
+    {
+      std::lock_guard guard(state_->lock);
+      input = state_->input;
+    }
+    if (input) input->finish();  // wakes the worker
+    state_->results.finish();
+  }
+
+ private:
+  std::shared_ptr<AnalysisState> state_;
+  bool partials_;
+};
+
+}  // namespace
+
+std::shared_ptr<SpeechAnalyzer> makeSphinxAnalyzer(std::shared_ptr<DecoderPool> pool,
+                                                   bool partials) {
+  return std::make_shared<PocketSphinxAnalyzer>(std::move(pool), partials);
+}
+
+}  // namespace earshot::linux_platform
