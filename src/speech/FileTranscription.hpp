@@ -23,9 +23,10 @@ std::vector<PcmBufferRef> microphoneBuffers(AudioToolkit& audio, const std::stri
                                             const AudioFormat& format);
 
 // The file's transcript through the microphone path, trimmed. Blocks the calling thread, which
-// must not be the main one.
+// must not be the main one. With a vocabulary, the application command heard, or "".
 std::string transcribeLikeMicrophone(AudioToolkit& audio, SpeechService& speech,
                                      const std::string& path, Language language,
-                                     std::uint32_t channels = 3);
+                                     std::uint32_t channels = 3,
+                                     std::optional<AppVocabulary> vocabulary = {});
 
 }  // namespace earshot

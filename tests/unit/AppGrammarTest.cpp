@@ -70,8 +70,9 @@ TEST(AppGrammar, NamesAreKeptOnceInOrderAndUnsayableOnesDropped) {
   const auto grammar = makeAppGrammar(
       vocabulary({"firefox", "obs studio", "firefox", "x", "  firefox  ", "日本", "", "vs code"}),
       testLexicon());
+  // The leading words of longer names come after the names.
   EXPECT_EQ(joinedNames(grammar),
-            (std::vector<std::string>{"firefox", "obs studio", "x", "vs code"}));
+            (std::vector<std::string>{"firefox", "obs studio", "x", "vs code", "obs", "vs"}));
   // Words of other scripts have no pronunciation: the name cannot be said.
   EXPECT_TRUE(additionFor(grammar, "日本").empty());
 }
@@ -89,8 +90,20 @@ TEST(AppGrammar, WithoutLetterToSoundOnlyDictionaryWordsAndNumbersRemain) {
   lexicon.english = false;
   const auto grammar = makeAppGrammar(vocabulary({"inkscape", "firefox 2", "x"}), lexicon);
   EXPECT_EQ(grammar.commandWords, (std::vector<std::string>{"open"}));
-  EXPECT_EQ(joinedNames(grammar), (std::vector<std::string>{"firefox 2", "x"}));
+  EXPECT_EQ(joinedNames(grammar), (std::vector<std::string>{"firefox 2", "x", "firefox"}));
   EXPECT_EQ(additionFor(grammar, "2"), (std::vector<std::string>{"D OY S"}));
+}
+
+TEST(AppGrammar, LeadingWordsOfLongerNamesCanBeSaidAloneOnce) {
+  const auto grammar = makeAppGrammar(
+      vocabulary({"libreoffice writer", "libreoffice calc", "visual studio code", "visual"}),
+      testLexicon());
+  EXPECT_EQ(
+      joinedNames(grammar),
+      (std::vector<std::string>{"libreoffice writer", "libreoffice calc", "visual studio code",
+                                "visual", "libreoffice", "visual studio"}));
+  EXPECT_EQ(grammar.text("open libreoffice"), "libreoffice");
+  EXPECT_EQ(grammar.text("open writer"), "");
 }
 
 TEST(AppGrammar, PhonesOfTheGarbageLoopAreThoseTheGrammarUses) {

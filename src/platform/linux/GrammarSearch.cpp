@@ -9,8 +9,8 @@
 #include <string>
 #include <unordered_map>
 
-#include "platform/PlatformError.hpp"
 #include "platform/linux/LetterToSound.hpp"
+#include "platform/linux/SphinxModels.hpp"
 
 namespace earshot::linux_platform {
 
@@ -66,7 +66,8 @@ void addWord(ps_decoder_t* decoder, DecoderState& state, const std::string& word
              const std::string& phones) {
   if (state.added.contains(word)) return;
   if (ps_add_word(decoder, word.c_str(), phones.c_str(), FALSE) < 0)
-    throw PlatformError("pocketsphinx", 6, "The recognizer refused the word \"" + word + "\".");
+    throw sphinxError(SphinxError::wordRefused,
+                      "The recognizer refused the word \"" + word + "\".");
   state.added.insert(word);
 }
 
@@ -161,7 +162,8 @@ void leaveLanguageModel(ps_decoder_t* decoder) {
   const int refused = ps_set_fsg(decoder, searchName, fsg);
   fsg_model_free(fsg);
   if (refused < 0 || ps_set_search(decoder, searchName) < 0)
-    throw PlatformError("pocketsphinx", 7, "The recognizer refused the application grammar.");
+    throw sphinxError(SphinxError::grammarRefused,
+                      "The recognizer refused the application grammar.");
   ps_unset_search(decoder, modelSearch);
 }
 
@@ -215,12 +217,14 @@ void useGrammar(ps_decoder_t* decoder, const std::shared_ptr<const AppGrammar>& 
     const int refused = ps_set_fsg(decoder, searchName, fsg);
     fsg_model_free(fsg);  // the search holds its own reference
     if (refused < 0)
-      throw PlatformError("pocketsphinx", 7, "The recognizer refused the application grammar.");
+      throw sphinxError(SphinxError::grammarRefused,
+                        "The recognizer refused the application grammar.");
     known.installed = grammar;
     known.costs = costs;
   }
   if (ps_set_search(decoder, searchName) < 0)
-    throw PlatformError("pocketsphinx", 7, "The recognizer refused the application grammar.");
+    throw sphinxError(SphinxError::grammarRefused,
+                      "The recognizer refused the application grammar.");
 }
 
 }  // namespace earshot::linux_platform

@@ -51,8 +51,9 @@ std::shared_ptr<SpeechAnalyzer> PocketSphinxService::makeAnalyzer(
   if (modules.empty()) return nullptr;
   auto pool = this->pool(modules.front().locale);
   if (!pool) return nullptr;
-  return makeSphinxAnalyzer(pool,
-                            modules.front().reports(SpeechTranscriber::Reporting::volatileResults));
+  const SpeechTranscriber& module = modules.front();
+  return makeSphinxAnalyzer(pool, module.reports(SpeechTranscriber::Reporting::volatileResults),
+                            module.vocabulary, canonicalLocale(module.locale) == "en_US");
 }
 
 std::shared_ptr<DecoderPool> PocketSphinxService::pool(const std::string& locale) {

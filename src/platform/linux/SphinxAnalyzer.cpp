@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/PlatformError.hpp"
+#include "platform/linux/GrammarSearch.hpp"
 #include "platform/linux/SphinxDecoders.hpp"
 #include "platform/linux/SphinxModels.hpp"
 
@@ -41,11 +42,21 @@ struct AnalysisState {
 
 // Reads the input on its own thread, one utterance at a time: an utterance ends where the
 // decoder's voice activity detection finds silence, as PocketSphinx's own continuous mode does.
-void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input, bool partials) {
+// An application command is one utterance however its speaker pauses: cut at a pause, "open" and
+// "firefox" would each have to be a command of its own.
+void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input, bool partials,
+             std::optional<AppVocabulary> vocabulary, bool english) {
   ps_decoder_t* decoder = nullptr;
+  std::shared_ptr<const AppGrammar> grammar;
   try {
-    decoder = state->pool->acquire();
+    decoder = state->pool->acquire(vocabulary.has_value());
+    // Built here, off the caller's thread: the input queues meanwhile.
+    if (vocabulary) {
+      grammar = appGrammar(decoder, *vocabulary, english);
+      useGrammar(decoder, grammar);
+    }
   } catch (...) {
+    if (decoder) state->pool->release(decoder);
     state->end(std::current_exception());
     return;
   }
@@ -57,6 +68,7 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input, bo
 
   auto text = [&](const char* hypothesis) {
     std::string words = hypothesis ? hypothesis : "";
+    if (grammar) words = grammar->text(words);
     return spokeBefore && !words.empty() ? " " + words : words;
   };
   auto closeUtterance = [&] {
@@ -90,7 +102,7 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input, bo
     }
     const bool speech = ps_get_in_speech(decoder) != 0;
     if (speech && !inUtterance) inUtterance = true;
-    if (!speech && inUtterance) {
+    if (!speech && inUtterance && !grammar) {
       closeUtterance();
       ps_start_utt(decoder);
     } else if (inUtterance && partials) {
@@ -111,8 +123,12 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input, bo
 
 class PocketSphinxAnalyzer final : public SpeechAnalyzer {
  public:
-  PocketSphinxAnalyzer(std::shared_ptr<DecoderPool> pool, bool partials)
-      : state_(std::make_shared<AnalysisState>()), partials_(partials) {
+  PocketSphinxAnalyzer(std::shared_ptr<DecoderPool> pool, bool partials,
+                       std::optional<AppVocabulary> vocabulary, bool english)
+      : state_(std::make_shared<AnalysisState>()),
+        partials_(partials),
+        vocabulary_(std::move(vocabulary)),
+        english_(english) {
     state_->pool = std::move(pool);
   }
 
@@ -139,7 +155,7 @@ class PocketSphinxAnalyzer final : public SpeechAnalyzer {
       state_->started = true;
       state_->input = input;
     }
-    std::thread(analyse, state_, std::move(input), partials_).detach();
+    std::thread(analyse, state_, std::move(input), partials_, vocabulary_, english_).detach();
   }
 
   void finalizeAndFinishThroughEndOfInput() override {
@@ -167,13 +183,17 @@ class PocketSphinxAnalyzer final : public SpeechAnalyzer {
  private:
   std::shared_ptr<AnalysisState> state_;
   bool partials_;
+  std::optional<AppVocabulary> vocabulary_;
+  bool english_;
 };
 
 }  // namespace
 
-std::shared_ptr<SpeechAnalyzer> makeSphinxAnalyzer(std::shared_ptr<DecoderPool> pool,
-                                                   bool partials) {
-  return std::make_shared<PocketSphinxAnalyzer>(std::move(pool), partials);
+std::shared_ptr<SpeechAnalyzer> makeSphinxAnalyzer(std::shared_ptr<DecoderPool> pool, bool partials,
+                                                   std::optional<AppVocabulary> vocabulary,
+                                                   bool english) {
+  return std::make_shared<PocketSphinxAnalyzer>(std::move(pool), partials, std::move(vocabulary),
+                                                english);
 }
 
 }  // namespace earshot::linux_platform

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/linux/GrammarSearch.hpp"
 #include "platform/linux/PocketSphinx.hpp"
 
 namespace earshot::linux_platform {
@@ -20,10 +21,17 @@ class DecoderPool {
  public:
   explicit DecoderPool(SphinxModel model) : model_(std::move(model)) {}
 
-  ps_decoder_t* acquire() {
+  // An analysis of application commands takes a decoder that had a grammar before one that still
+  // has its language model (which it gives up); the others never take one without a model.
+  ps_decoder_t* acquire(bool forGrammar = false) {
     std::shared_future<ps_decoder_t*> claimed;
     {
       std::lock_guard guard(lock_);
+      if (forGrammar && !grammarIdle_.empty()) {
+        ps_decoder_t* decoder = grammarIdle_.back();
+        grammarIdle_.pop_back();
+        return decoder;
+      }
       if (!idle_.empty()) {
         ps_decoder_t* decoder = idle_.back();
         idle_.pop_back();
@@ -39,8 +47,9 @@ class DecoderPool {
   }
 
   void release(ps_decoder_t* decoder) {
+    const bool general = hasLanguageModel(decoder);
     std::lock_guard guard(lock_);
-    idle_.push_back(decoder);
+    (general ? idle_ : grammarIdle_).push_back(decoder);
   }
 
   // Starts a background load unless a decoder is idle or already loading.
@@ -78,6 +87,7 @@ class DecoderPool {
   SphinxModel model_;
   std::mutex lock_;
   std::vector<ps_decoder_t*> idle_;
+  std::vector<ps_decoder_t*> grammarIdle_;
   int made_ = 0;
   bool loading_ = false;
   bool loadClaimed_ = false;
