@@ -130,5 +130,6 @@ TEST(AppNamesRecognizer, EachAnalyzerHearsItsOwnVocabulary) {
   // Krita uninstalled: its name is no longer heard, and nothing else is forced in its place.
   EXPECT_EQ(analyse({"firefox", "terminal"}), "");
   EXPECT_EQ(analyse({"krita 2", "krita"}), "krita");
+  EXPECT_EQ(analyse({}), "");  // an empty catalog names nothing
   EXPECT_EQ(transcribeLikeMicrophone(audio, service, path, Language::english), general);
 }
