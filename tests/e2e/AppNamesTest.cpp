@@ -1,12 +1,15 @@
 // Spoken application commands with --app-names: the final is a name that --find resolves, and
 // speech that names nothing gives "".
 #include <gtest/gtest.h>
+#include <pocketsphinx.h>
 
 #include <cstdlib>
 
 #include "catalog/AppNames.hpp"
+#include "platform/linux/GrammarSearch.hpp"
 #include "platform/linux/LinuxAudio.hpp"
 #include "platform/linux/PocketSphinx.hpp"
+#include "platform/linux/SphinxModels.hpp"
 #include "speech/FileTranscription.hpp"
 #include "support/AppFixtures.hpp"
 #include "support/Process.hpp"
@@ -132,4 +135,46 @@ TEST(AppNamesRecognizer, EachAnalyzerHearsItsOwnVocabulary) {
   EXPECT_EQ(analyse({"krita 2", "krita"}), "krita");
   EXPECT_EQ(analyse({}), "");  // an empty catalog names nothing
   EXPECT_EQ(transcribeLikeMicrophone(audio, service, path, Language::english), general);
+}
+
+// The garbage loop's cost is the rejection threshold: too dear, it lets an unrelated sentence be
+// forced onto a name; at the chosen cost the sentence is rejected and a name still heard.
+TEST(AppNamesGrammar, TheGarbageCostDecidesBetweenRejectingAndForcing) {
+  const auto model = linux_platform::findSphinxModel(EARSHOT_SPHINX_MODELDIR, "en_US");
+  ASSERT_TRUE(model);
+  linux_platform::silenceSphinx();
+  cmd_ln_t* config =
+      cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model->acoustic.c_str(), "-lm",
+                  model->language.c_str(), "-dict", model->dictionary.c_str(), nullptr);
+  ps_decoder_t* decoder = ps_init(config);
+  cmd_ln_free_r(config);
+  ASSERT_TRUE(decoder);
+  AppCatalog catalog;
+  for (const char* name : {"krita", "firefox", "terminal", "calculator"})
+    catalog.entries.push_back({AppRef{name, {}, std::string("/x/") + name}, {name}});
+  const auto grammar = linux_platform::appGrammar(decoder, appVocabulary(catalog), true);
+
+  TemporaryFolder dir;
+  linux_platform::LinuxAudioToolkit audio;
+  auto heard = [&](const std::string& said, double garbage) {
+    linux_platform::useGrammar(decoder, grammar, {garbage, 1e-2});
+    auto file = audio.openForReading(synthesize(dir, "said", said));  // 16 kHz mono
+    auto whole =
+        PcmBuffer::make(file->processingFormat(), static_cast<std::uint32_t>(file->length()));
+    file->read(*whole);
+    std::vector<std::int16_t> pcm(8000, 0);
+    for (std::uint32_t i = 0; i < whole->frameLength(); ++i)
+      pcm.push_back(static_cast<std::int16_t>(whole->sample(i, 0) * 32000.0f));
+    pcm.resize(pcm.size() + 8000, 0);
+    ps_start_utt(decoder);
+    ps_process_raw(decoder, pcm.data(), pcm.size(), FALSE, TRUE);
+    ps_end_utt(decoder);
+    const char* hypothesis = ps_get_hyp(decoder, nullptr);
+    return grammar->text(hypothesis ? hypothesis : "");
+  };
+  const double chosen = linux_platform::GrammarCosts{}.garbagePhone;
+  EXPECT_EQ(heard("open krita", chosen), "krita");
+  EXPECT_EQ(heard("turn off the lights in the kitchen", chosen), "");
+  EXPECT_NE(heard("turn off the lights in the kitchen", 1e-9), "");
+  ps_free(decoder);
 }
