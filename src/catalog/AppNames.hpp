@@ -23,7 +23,9 @@ AppVocabulary appNames(Workspace& workspace);
 
 // The vocabulary of the long-running modes: scanned again when a take starts and the last scan is
 // older than `maxAge`, so that an application installed meanwhile can be said at the next take.
-// Any thread may ask; one scan runs at a time.
+// A scan takes tens of milliseconds: ask off the main thread (`onBackground`) while capture already
+// feeds the take's input stream, then start the analyzer with the answer. Any thread may ask; one
+// scan runs at a time.
 class AppNamesCache {
  public:
   using Clock = std::chrono::steady_clock;
