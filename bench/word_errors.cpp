@@ -1,36 +1,14 @@
 // Word errors of a hypothesis against a reference: prints "<errors> <reference words>".
 // Case and punctuation are ignored.
-#include <algorithm>
-#include <cctype>
 #include <iostream>
-#include <sstream>
-#include <string>
-#include <vector>
 
-static std::vector<std::string> words(const std::string& text) {
-  std::string plain;
-  for (char c : text)
-    plain += std::isalnum(static_cast<unsigned char>(c)) || c == '\'' ? char(std::tolower(c)) : ' ';
-  std::istringstream in(plain);
-  std::vector<std::string> out;
-  for (std::string w; in >> w;) out.push_back(w);
-  return out;
-}
+#include "WordErrors.hpp"
 
 int main(int argc, char** argv) {
   if (argc != 3) {
     std::cerr << "usage: bench_word_errors <reference> <hypothesis>\n";
     return 2;
   }
-  const auto ref = words(argv[1]);
-  const auto hyp = words(argv[2]);
-  std::vector<std::size_t> row(hyp.size() + 1), next(hyp.size() + 1);
-  for (std::size_t j = 0; j <= hyp.size(); ++j) row[j] = j;
-  for (std::size_t i = 1; i <= ref.size(); ++i) {
-    next[0] = i;
-    for (std::size_t j = 1; j <= hyp.size(); ++j)
-      next[j] = std::min({row[j] + 1, next[j - 1] + 1, row[j - 1] + (ref[i - 1] != hyp[j - 1])});
-    row.swap(next);
-  }
-  std::cout << row[hyp.size()] << ' ' << ref.size() << '\n';
+  std::cout << earshot::bench::wordErrors(argv[1], argv[2]) << ' '
+            << earshot::bench::words(argv[1]).size() << '\n';
 }

@@ -103,8 +103,42 @@ file_transcription() {
     "$(calc "100 * $errors_ours / $words")" "$(calc "100 * $errors_theirs / $words")"
 }
 
+# --- File mode memory: peak resident memory and time of --file on long recordings made here (none
+# is kept in the tree), against the figures of the build that held the whole file decoded.
+file_memory() {
+  echo "== --file peak memory and time on long recordings (goal: under 250 MB whatever the length)"
+  local long
+  long=$(mktemp -d)
+  trap 'rm -rf "$long"' RETURN
+  local data=/usr/share/pocketsphinx/test/data/librivox
+  "$build/bench/bench_long_recording" silence 20 48000 2 "$long/silence.wav" || return
+  "$build/bench/bench_long_recording" speech 20 "$long/speech20.wav" "$data"/*.wav || return
+  "$build/bench/bench_long_recording" speech 4 "$long/speech4.wav" "$data"/*.wav || return
+  measure() {
+    local kb seconds cpu
+    read -r kb seconds cpu < <("$build/bench/bench_peak_memory" "$build/earshot" --file "$long/$1" --language en)
+    printf '%-58s %5.0f MB peak, %6.1f s, %6.1f s of CPU   (before: %s)\n' "$2" "$(calc "$kb / 1024")" \
+      "$seconds" "$cpu" "$3"
+  }
+  calc() { awk "BEGIN { printf \"%.6f\", $1 }"; }
+  measure silence.wav "20 min of silence, 48 kHz stereo" "1865 MB, 8.0 s"
+  measure speech4.wav "4 min of speech, 16 kHz mono" "408 MB, 113 s"
+  # Recognition runs at about twice real time: this one ends at the 180 s limit either way.
+  measure speech20.wav "20 min of speech, 16 kHz mono (ends at the 180 s limit)" "1645 MB, 180 s"
+}
+
+# --- The recognizer's second passes on and off: word error rate through the file path and the
+# end of a take's input to its last final.
+second_passes() {
+  echo "== recognizer second passes (-fwdflat, -bestpath): word errors and end of input to final"
+  "$build/bench/bench_sphinx_passes" 3 || echo "bench_sphinx_passes failed"
+  echo
+}
+
 capture_path
+second_passes
 file_transcription
+file_memory
 
 # --- Application names: the grammar for 2,500 applications, end of input to final with it, and
 # spoken commands through --file --app-names then --find, with and without the flag.

@@ -42,8 +42,9 @@ namespace detail {
 
 // What one activity shares with every coroutine that runs as part of it.
 struct ActivityCore {
-  explicit ActivityCore(MainLoop& loop) : loop(&loop) {}
+  explicit ActivityCore(MainLoop& loop) : loop(&loop), life(loop.life()) {}
   MainLoop* loop;
+  std::shared_ptr<LoopLife> life;
   bool cancelled = false;
   // Set by the activity's pending wait; called on the loop thread when the activity is cancelled.
   std::function<void()> onCancel;
@@ -158,7 +159,7 @@ using Stored = std::conditional_t<std::is_void_v<T>, Unit, T>;
 template <class T>
 class OutcomeState {
  public:
-  explicit OutcomeState(MainLoop& loop) : loop_(&loop) {}
+  explicit OutcomeState(MainLoop& loop) : loop_(&loop), life_(loop.life()) {}
 
   MainLoop& loop() const { return *loop_; }
 
@@ -180,7 +181,7 @@ class OutcomeState {
         return;
       }
     }
-    loop_->post(std::move(waiter));
+    life_->post(std::move(waiter));
   }
 
   T take() const {
@@ -200,11 +201,12 @@ class OutcomeState {
       error_ = std::move(error);
       waiters.swap(waiters_);
     }
-    for (auto& waiter : waiters) loop_->post(std::move(waiter));
+    for (auto& waiter : waiters) life_->post(std::move(waiter));
     return true;
   }
 
   MainLoop* loop_;
+  std::shared_ptr<LoopLife> life_;
   mutable std::mutex lock_;
   bool finished_ = false;
   std::optional<Stored<T>> value_;
@@ -303,7 +305,7 @@ class Activity {
     if (core_->loop->onLoopThread())
       core_->cancel();
     else
-      core_->loop->post([core = core_] { core->cancel(); });
+      core_->life->post([core = core_] { core->cancel(); });
   }
 
   // Awaiting the handle gives the activity's value, or raises its error; throws `Cancelled` when

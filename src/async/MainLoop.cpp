@@ -64,6 +64,7 @@ MainLoop::MainLoop(Time time)
 }
 
 MainLoop::~MainLoop() {
+  life_->end();
   {
     std::lock_guard guard(timersLock_);
     for (auto& [key, entry] : timers_) entry->cancelled = true;

@@ -81,6 +81,25 @@ class Timer {
   std::shared_ptr<detail::TimerEntry> entry_;
 };
 
+class MainLoop;
+
+namespace detail {
+// Lets other threads post to a loop that may be gone: what is posted after its end is dropped.
+class LoopLife {
+ public:
+  explicit LoopLife(MainLoop* loop) : loop_(loop) {}
+  bool post(std::function<void()> work);
+  void end() {
+    std::lock_guard guard(lock_);
+    loop_ = nullptr;
+  }
+
+ private:
+  std::mutex lock_;
+  MainLoop* loop_;
+};
+}  // namespace detail
+
 // The main thread's event loop: posted work, timers, watched file descriptors and every coroutine
 // bound to the main thread run here, one at a time. Time is the steady clock, or virtual time that
 // only moves when a test advances it.
@@ -107,6 +126,8 @@ class MainLoop {
   // How many exceptions the loop has dropped so far.
   std::size_t droppedErrors() const { return dropped_.load(); }
   bool onLoopThread() const;
+  // For threads that may outlive the loop.
+  const std::shared_ptr<detail::LoopLife>& life() const { return life_; }
 
   Timer after(Duration delay, std::function<void()> fire);
   // A repeating timer fires on the grid start + k * interval. When the loop was held up past
@@ -157,6 +178,7 @@ class MainLoop {
   std::atomic<std::thread::id> thread_;
   std::atomic<std::int64_t> simulatedNow_{0};
   std::atomic<std::size_t> dropped_{0};
+  std::shared_ptr<detail::LoopLife> life_ = std::make_shared<detail::LoopLife>(this);
   std::shared_ptr<detail::BackgroundLedger> background_ =
       std::make_shared<detail::BackgroundLedger>();
 
@@ -169,5 +191,12 @@ class MainLoop {
   std::mutex framesLock_;  // spawn may be called from any thread
   std::unordered_set<void*> frames_;
 };
+
+inline bool detail::LoopLife::post(std::function<void()> work) {
+  std::lock_guard guard(lock_);
+  if (!loop_) return false;
+  loop_->post(std::move(work));
+  return true;
+}
 
 }  // namespace earshot

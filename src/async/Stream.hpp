@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -8,6 +9,7 @@
 #include <optional>
 #include <stdexcept>
 #include <stop_token>
+#include <vector>
 
 #include "async/Co.hpp"
 
@@ -16,9 +18,13 @@ namespace earshot {
 // How a stream holds elements that its reader has not taken yet.
 struct Buffering {
   std::size_t limit = 0;  // 0: unbounded
+  bool waitForRoom = false;
   static Buffering unbounded() { return {}; }
   // Keeps the newest `count` elements, dropping the oldest.
   static Buffering newest(std::size_t count) { return {count > 0 ? count : 1}; }
+  // Holds at most `count` elements: a writer waits for room, so a fast producer cannot outrun its
+  // reader. For writers on threads of their own only (never the loop's: its reader may be there).
+  static Buffering bounded(std::size_t count) { return {count > 0 ? count : 1, true}; }
 };
 
 // An asynchronous stream: any thread writes; one reader takes elements in order, either a
@@ -36,10 +42,13 @@ class AsyncStream {
     bool finished = false;
     // The suspended coroutine reader, if any.
     std::coroutine_handle<> waiter;
-    MainLoop* waiterLoop = nullptr;
+    std::shared_ptr<detail::LoopLife> waiterLife;
     // A thread blocked in pop(), and the ledger it is parked on (a background task's).
     bool threadWaiting = false;
     detail::BackgroundLedger* parked = nullptr;
+    // Writers blocked in yield() for room, and the ledgers of those that are background tasks.
+    int writersWaiting = 0;
+    std::vector<detail::BackgroundLedger*> writersParked;
 
     void checkOneReader() const {
       if (waiter || threadWaiting)
@@ -49,45 +58,79 @@ class AsyncStream {
     void unpark() {
       if (auto ledger = std::exchange(parked, nullptr)) ledger->begin();
     }
+    // Every waiting writer is marked busy before it is woken; one that finds no room parks again.
+    void unparkWriters() {
+      for (auto ledger : writersParked) ledger->begin();
+      writersParked.clear();
+    }
+    bool full() const { return buffering.waitForRoom && items.size() >= buffering.limit; }
+    // Under the lock. True when a writer waits for the room this made.
+    bool takeFront(std::optional<T>& into) {
+      into.emplace(std::move(items.front()));
+      items.pop_front();
+      if (writersWaiting == 0) return false;
+      unparkWriters();
+      return true;
+    }
+    // Under `guard`: waits until there is room or the stream has ended.
+    void waitForRoom(std::unique_lock<std::mutex>& guard) {
+      while (full() && !finished) {
+        ++writersWaiting;
+        detail::BackgroundLedger* ledger = detail::parkBackground();
+        if (ledger) writersParked.push_back(ledger);
+        changed.wait(guard);
+        --writersWaiting;
+        // Woken by nobody (spuriously): still parked, so busy again by its own hand.
+        if (auto it = std::find(writersParked.begin(), writersParked.end(), ledger);
+            ledger && it != writersParked.end()) {
+          writersParked.erase(it);
+          ledger->begin();
+        }
+      }
+    }
   };
 
  public:
   explicit AsyncStream(Buffering buffering = Buffering::unbounded())
       : state_(std::make_shared<State>(buffering)) {}
 
-  // Adds an element; false (and dropped) after the end.
+  // Adds an element; false (and dropped) after the end. With bounded buffering, first waits for
+  // room or the end.
   bool yield(T item) {
     std::coroutine_handle<> wake;
-    MainLoop* loop = nullptr;
+    std::shared_ptr<detail::LoopLife> life;
     {
-      std::lock_guard guard(state_->lock);
+      std::unique_lock guard(state_->lock);
+      state_->waitForRoom(guard);
       if (state_->finished) return false;
       state_->items.push_back(std::move(item));
-      if (state_->buffering.limit > 0 && state_->items.size() > state_->buffering.limit)
+      if (state_->buffering.limit > 0 && !state_->buffering.waitForRoom &&
+          state_->items.size() > state_->buffering.limit)
         state_->items.pop_front();
       state_->unpark();
       wake = std::exchange(state_->waiter, {});
-      loop = state_->waiterLoop;
+      life = state_->waiterLife;
     }
     state_->changed.notify_all();
-    if (wake) loop->post([wake] { wake.resume(); });
+    if (wake) life->post([wake] { wake.resume(); });
     return true;
   }
 
   // Ends the stream. Later calls do nothing.
   void finish() {
     std::coroutine_handle<> wake;
-    MainLoop* loop = nullptr;
+    std::shared_ptr<detail::LoopLife> life;
     {
       std::lock_guard guard(state_->lock);
       if (state_->finished) return;
       state_->finished = true;
       state_->unpark();
+      state_->unparkWriters();
       wake = std::exchange(state_->waiter, {});
-      loop = state_->waiterLoop;
+      life = state_->waiterLife;
     }
     state_->changed.notify_all();
-    if (wake) loop->post([wake] { wake.resume(); });
+    if (wake) life->post([wake] { wake.resume(); });
   }
 
   bool finished() const {
@@ -99,6 +142,18 @@ class AsyncStream {
   bool readerWaiting() const {
     std::lock_guard guard(state_->lock);
     return state_->waiter || state_->threadWaiting;
+  }
+
+  // Whether a writer is blocked waiting for room (bounded buffering only).
+  bool writerWaiting() const {
+    std::lock_guard guard(state_->lock);
+    return state_->writersWaiting > 0;
+  }
+
+  // The elements written and not taken yet.
+  std::size_t size() const {
+    std::lock_guard guard(state_->lock);
+    return state_->items.size();
   }
 
   struct Next {
@@ -121,7 +176,7 @@ class AsyncStream {
       }
       state->checkOneReader();
       state->waiter = frame;
-      state->waiterLoop = core->loop;
+      state->waiterLife = core->life;
       core->onCancel = [this, frame] {
         {
           std::lock_guard guard(state->lock);
@@ -136,10 +191,14 @@ class AsyncStream {
     std::optional<T> await_resume() {
       if (core) core->onCancel = nullptr;
       if (wasCancelled) return std::nullopt;
-      std::lock_guard guard(state->lock);
-      if (state->items.empty()) return std::nullopt;
-      T item = std::move(state->items.front());
-      state->items.pop_front();
+      std::optional<T> item;
+      bool room = false;
+      {
+        std::lock_guard guard(state->lock);
+        if (state->items.empty()) return std::nullopt;
+        room = state->takeFront(item);
+      }
+      if (room) state->changed.notify_all();
       return item;
     }
   };
@@ -173,17 +232,23 @@ class AsyncStream {
       state_->unpark();  // woken by neither writer nor stop: busy again
     }
     if (state_->items.empty() || stop.stop_requested()) return std::nullopt;
-    T item = std::move(state_->items.front());
-    state_->items.pop_front();
+    std::optional<T> item;
+    const bool room = state_->takeFront(item);
+    guard.unlock();
+    if (room) state_->changed.notify_all();
     return item;
   }
 
   // Never blocks.
   std::optional<T> tryPop() {
-    std::lock_guard guard(state_->lock);
-    if (state_->items.empty()) return std::nullopt;
-    T item = std::move(state_->items.front());
-    state_->items.pop_front();
+    std::optional<T> item;
+    bool room = false;
+    {
+      std::lock_guard guard(state_->lock);
+      if (state_->items.empty()) return std::nullopt;
+      room = state_->takeFront(item);
+    }
+    if (room) state_->changed.notify_all();
     return item;
   }
 

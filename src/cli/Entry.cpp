@@ -3,8 +3,10 @@
 #include <array>
 #include <string_view>
 
+#include "cli/DictationMode.hpp"
 #include "cli/Emit.hpp"
 #include "cli/FileMode.hpp"
+#include "cli/ListeningMode.hpp"
 #include "cli/Lookup.hpp"
 #include "cli/Survey.hpp"
 #include "core/Language.hpp"
@@ -58,6 +60,8 @@ Modes modesOn(Platform& platform) {
   modes.file = [&platform](const std::string& path, bool appNames) {
     return fileMode(platform, path, appNames);
   };
+  modes.dictation = [&platform] { return dictationMode(platform); };
+  modes.listening = [&platform](const std::string& key) { return listeningMode(platform, key); };
   return modes;
 }
 

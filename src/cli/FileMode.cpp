@@ -21,7 +21,8 @@ Activity<std::string> transcribeOnBackground(Platform& platform, const std::stri
        language, appNames] {
         std::optional<AppVocabulary> vocabulary;
         if (appNames) vocabulary = earshot::appNames(workspace);
-        return transcribeLikeMicrophone(audio, speech, path, language, 3, std::move(vocabulary));
+        return transcribeLikeMicrophone(audio, speech, path, language, 3,
+                                        MicrophoneFeed::defaultPieceFrames, std::move(vocabulary));
       },
       platform.loop);
 }

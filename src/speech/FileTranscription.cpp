@@ -41,52 +41,86 @@ std::optional<AudioFormat> microphoneLike(std::uint32_t channels) {
   return AudioFormat::discreteInOrder(microphoneRate, channels);
 }
 
-std::vector<PcmBufferRef> microphoneBuffers(AudioToolkit& audio, const std::string& path,
-                                            const AudioFormat& format) {
-  auto file = audio.openForReading(path);
-  const AudioFormat& source = file->processingFormat();
-  auto decoded = buffer(source, frameCount(static_cast<double>(file->length())));
+MicrophoneFeed::MicrophoneFeed(AudioToolkit& audio, const std::string& path,
+                               const AudioFormat& format, std::uint32_t pieceFrames)
+    : format_(format), file_(audio.openForReading(path)) {
+  const AudioFormat& source = file_->processingFormat();
   auto monoFormat = AudioFormat::make(format.sampleRate, 1, false);
   if (!monoFormat) throw SpeechFailure::notRunning();
-  auto converter = audio.makeConverter(source, *monoFormat);
-  if (!converter) throw SpeechFailure::notRunning();
-  file->read(*decoded);
+  converter_ = audio.makeConverter(source, *monoFormat);
+  if (!converter_) throw SpeechFailure::notRunning();
+  piece_ = buffer(source, std::max<std::uint32_t>(pieceFrames, 1));
+  mono_ = buffer(*monoFormat, 4 * bufferFrames);
+  leading_ = trailing_ = frameCount(std::trunc(format.sampleRate * silenceSeconds));
+}
 
-  auto mono =
-      buffer(*monoFormat,
-             frameCount(std::trunc(format.sampleRate * decoded->frameLength() / source.sampleRate) +
-                        4096));
-  // The whole file in one call, flushed at the end of the stream.
-  std::string error;
-  auto status = converter->convert(*mono, error,
-                                   handOver(*decoded, AudioConverter::InputStatus::endOfStream));
-  if (status == AudioConverter::OutputStatus::error) throw PlatformError("soxr", 1, error);
-
-  const std::uint64_t pad = frameCount(std::trunc(format.sampleRate * silenceSeconds));
-  const std::uint64_t n = mono->frameLength();
-  const std::uint64_t total = pad + n + pad;
-
-  std::vector<PcmBufferRef> buffers;
-  for (std::uint64_t start = 0; start < total; start += bufferFrames) {
-    auto piece = buffer(format, bufferFrames);
-    const auto count =
-        static_cast<std::uint32_t>(std::min<std::uint64_t>(bufferFrames, total - start));
-    piece->setFrameLength(count);
-    for (std::uint32_t j = 0; j < count; ++j) {
-      const std::uint64_t index = start + j;
-      const float v = index >= pad && index - pad < n
-                          ? mono->sample(static_cast<std::uint32_t>(index - pad), 0)
-                          : 0.0f;
-      for (std::uint32_t c = 0; c < format.channelCount; ++c) piece->setSample(j, c, v);
-    }
-    buffers.push_back(std::move(piece));
+const PcmBuffer* MicrophoneFeed::nextPiece(AudioConverter::InputStatus& status) {
+  if (!fileEnded_) {
+    file_->read(*piece_);
+    fileEnded_ = piece_->frameLength() == 0;
   }
+  status =
+      fileEnded_ ? AudioConverter::InputStatus::endOfStream : AudioConverter::InputStatus::haveData;
+  return fileEnded_ ? nullptr : piece_.get();
+}
+
+void MicrophoneFeed::refill() {
+  std::string error;
+  const auto status = converter_->convert(
+      *mono_, error, [this](AudioConverter::InputStatus& input) { return nextPiece(input); });
+  if (status == AudioConverter::OutputStatus::error) throw PlatformError("soxr", 1, error);
+  // Only a flushed converter returns short of a full buffer here: it never hears "no data now".
+  converted_ = status != AudioConverter::OutputStatus::haveData;
+  position_ = 0;
+}
+
+PcmBufferRef MicrophoneFeed::next() {
+  auto out = buffer(format_, bufferFrames);
+  const std::uint32_t channels = format_.channelCount;
+  std::uint32_t filled = 0;
+  const auto silence = [&](std::uint64_t& left) {
+    const auto count =
+        static_cast<std::uint32_t>(std::min<std::uint64_t>(left, bufferFrames - filled));
+    for (std::uint32_t j = filled; j < filled + count; ++j)
+      for (std::uint32_t c = 0; c < channels; ++c) out->setSample(j, c, 0.0f);
+    left -= count;
+    filled += count;
+  };
+  while (filled < bufferFrames) {
+    if (leading_ > 0) {
+      silence(leading_);
+    } else if (position_ < mono_->frameLength()) {
+      const std::uint32_t count = std::min(mono_->frameLength() - position_, bufferFrames - filled);
+      for (std::uint32_t j = 0; j < count; ++j) {
+        const float v = mono_->sample(position_ + j, 0);
+        for (std::uint32_t c = 0; c < channels; ++c) out->setSample(filled + j, c, v);
+      }
+      position_ += count;
+      filled += count;
+    } else if (!converted_) {
+      refill();
+    } else if (trailing_ > 0) {
+      silence(trailing_);
+    } else {
+      break;
+    }
+  }
+  if (filled == 0) return nullptr;
+  out->setFrameLength(filled);
+  return out;
+}
+
+std::vector<PcmBufferRef> microphoneBuffers(AudioToolkit& audio, const std::string& path,
+                                            const AudioFormat& format, std::uint32_t pieceFrames) {
+  MicrophoneFeed feed(audio, path, format, pieceFrames);
+  std::vector<PcmBufferRef> buffers;
+  while (auto piece = feed.next()) buffers.push_back(std::move(piece));
   return buffers;
 }
 
 std::string transcribeLikeMicrophone(AudioToolkit& audio, SpeechService& speech,
                                      const std::string& path, Language language,
-                                     std::uint32_t channels,
+                                     std::uint32_t channels, std::uint32_t pieceFrames,
                                      std::optional<AppVocabulary> vocabulary) {
   const std::string requested = Recognizer::locale(language);
   auto supported = speech.supportedLocale(requested);
@@ -103,9 +137,9 @@ std::string transcribeLikeMicrophone(AudioToolkit& audio, SpeechService& speech,
   if (!mic) throw SpeechFailure::notRunning();
   auto shapers = std::make_shared<Shapers>(audio, *format);
   if (!shapers->shaper(*mic)) throw SpeechFailure::notRunning();
-  auto buffers = microphoneBuffers(audio, path, *mic);
+  MicrophoneFeed feed(audio, path, *mic, pieceFrames);
 
-  AnalyzerInputStream stream(Buffering::unbounded());
+  AnalyzerInputStream stream(Buffering::bounded(fileInputBacklog));
   // Nobody shows the file's levels.
   auto tap = SpeechInput::tap(shapers, std::make_shared<LevelSink>([](float) {}), stream);
   auto box = std::make_shared<TranscriptBox>();
@@ -113,12 +147,18 @@ std::string transcribeLikeMicrophone(AudioToolkit& audio, SpeechService& speech,
     while (auto result = results.pop()) box->update(result->text, result->isFinal);
   });
   try {
-    for (const auto& piece : buffers) tap(piece, 0);
-    buffers.clear();
     analyzer->start(stream);
+    // An analyzer that stops reading (it failed) finishes its input, which ends the feeding.
+    while (auto piece = feed.next()) {
+      tap(piece, 0);
+      if (stream.finished()) break;
+    }
     stream.finish();
     analyzer->finalizeAndFinishThroughEndOfInput();
   } catch (...) {
+    // A file that fails half-way leaves a started analyzer behind.
+    analyzer->cancelAndFinishNow();
+    stream.finish();
     reader.detach();  // it holds its own references; the caller ends the process
     throw;
   }

@@ -6,8 +6,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "async/Co.hpp"
+#include "core/Language.hpp"
 #include "platform/Capture.hpp"
 #include "platform/Platform.hpp"
 #include "platform/Speech.hpp"
@@ -40,7 +43,49 @@ class SpeechInput : public std::enable_shared_from_this<SpeechInput> {
   std::shared_ptr<LevelSink> levels(std::int64_t id);
   std::shared_ptr<PartialSink> partials(std::int64_t id);
 
+  // --- Microphone (Microphone.cpp) ---
+  class Take;
+  using TakeRef = std::shared_ptr<Take>;
+
+  // True when allowed; may ask the user once.
+  Co<bool> microphoneAllowed();
+  // The permission is still undecided; never asks.
+  bool microphoneUndecided() const;
+  // Installs the device listeners once; readies the input when the permission is granted.
+  void warmUp();
+
+  // --- Takes (Takes.cpp, Endings.cpp) ---
+
+  // Opens a take that captures at once. Fails with a Failure or the engine's own error.
+  Co<TakeRef> start(Language language, std::int64_t id, std::function<bool()> wanted);
+  // The take's final transcript, within about 8 s whatever the analyzer does. Never fails.
+  Co<std::string> finish(TakeRef take);
+  // Throws the take away at once.
+  void cancel(TakeRef take);
+  bool isRunning() const { return current_ != nullptr; }
+
  private:
+  void watchDevices();
+  void inputChanged();
+  void settle();
+  void rebuild();
+  void listen(Take& take);
+  Co<TakeRef> open(Language language, std::int64_t id, std::function<bool()> wanted);
+  // Capture, the analyzer and its reader for a take that may open now.
+  TakeRef attach(const Recognizer::Readiness& ready, std::int64_t id);
+  static Co<std::string> ending(TakeRef take, MainLoop& loop);
+  void release(TakeRef take);
+  void stopCapture(TakeRef take);
+  // The engine, made on first use.
+  AudioEngineRef& engine();
+
+  AudioEngineRef engine_;
+  TakeRef current_;
+  std::optional<Activity<std::string>> lastEnding_;
+  std::optional<Activity<void>> lastOpening_;
+  bool stale_ = false;
+  bool watching_ = false;
+  bool settling_ = false;
   Platform& platform_;
   Recognizer recognizer_;
 };

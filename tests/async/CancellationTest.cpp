@@ -330,6 +330,35 @@ TEST(VirtualTime, AParkedReaderIsWaitedForOnlyOnceWoken) {
   ASSERT_TRUE(loop.runUntil([&] { return reader.finished(); }));
 }
 
+// Likewise a background writer waiting for room: the reader that makes room marks it busy, so
+// its next element is in before the clock moves on.
+TEST(VirtualTime, AWriterWaitingForRoomIsWaitedForOnlyOnceWoken) {
+  MainLoop loop(MainLoop::Time::simulated);
+  AsyncStream<int> stream(Buffering::bounded(1));
+  auto writer = onBackground(
+      [stream]() mutable {
+        for (int i = 1; i <= 3; ++i) {
+          std::this_thread::sleep_for(5ms);
+          stream.yield(i);
+        }
+        stream.finish();
+      },
+      loop);
+  std::vector<int> seen;
+  for (int i = 1; i <= 3; ++i) {
+    loop.after(1s * i, [&] {
+      if (auto item = stream.tryPop()) seen.push_back(*item);
+    });
+  }
+  loop.advance(1500ms);
+  EXPECT_EQ(seen, (std::vector<int>{1}));
+  EXPECT_EQ(stream.size(), 1u);  // 2 is in, 3 waits
+  EXPECT_TRUE(stream.writerWaiting());
+  loop.advance(2s);
+  EXPECT_EQ(seen, (std::vector<int>{1, 2, 3}));
+  ASSERT_TRUE(loop.runUntil([&] { return writer.finished(); }));
+}
+
 // A background task stuck for good costs a bounded real-time wait, never a hang.
 TEST(VirtualTime, AStuckBackgroundTaskCannotHangAdvance) {
   MainLoop loop(MainLoop::Time::simulated);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -143,6 +144,55 @@ TEST(Stream, NewestPolicyDropsTheOldest) {
   auto reader = spawn(drain(stream), loop);
   loop.runUntilIdle();
   EXPECT_EQ(reader.result(), (std::vector<int>{4, 5}));
+}
+
+// However the reader takes them, a bounded stream never holds more than its limit: the writer
+// waits for room, and every element still arrives in order.
+TEST(Stream, BoundedMakesAThreadWriterWaitForRoom) {
+  enum class Reader { pop, next, tryPop };
+  for (const Reader how : {Reader::pop, Reader::next, Reader::tryPop}) {
+    SCOPED_TRACE(static_cast<int>(how));
+    MainLoop loop;
+    AsyncStream<int> stream(Buffering::bounded(3));
+    std::thread writer([stream]() mutable {
+      for (int i = 0; i < 2000; ++i) stream.yield(i);
+      stream.finish();
+    });
+    std::vector<int> seen;
+    std::size_t most = 0;
+    const auto take = [&](std::optional<int> item) {
+      most = std::max(most, stream.size());
+      if (item) seen.push_back(*item);
+      return item.has_value();
+    };
+    if (how == Reader::pop) {
+      while (take(stream.pop())) {
+      }
+    } else if (how == Reader::tryPop) {
+      while (!stream.finished() || stream.size() > 0) take(stream.tryPop());
+    } else {
+      auto reader = spawn(drain(stream), loop);
+      ASSERT_TRUE(loop.runUntil([&] { return reader.finished(); }));
+      seen = reader.result();
+    }
+    writer.join();
+    EXPECT_LE(most, 3u);
+    ASSERT_EQ(seen.size(), 2000u);
+    for (int i = 0; i < 2000; ++i) ASSERT_EQ(seen[i], i);
+  }
+}
+
+TEST(Stream, FinishingReleasesAWriterWaitingForRoom) {
+  AsyncStream<int> stream(Buffering::bounded(1));
+  stream.yield(1);
+  std::atomic<int> second{-1};
+  std::thread writer([stream, &second]() mutable { second = stream.yield(2); });
+  while (!stream.writerWaiting()) std::this_thread::yield();
+  stream.finish();
+  writer.join();
+  EXPECT_EQ(second, 0);  // dropped
+  EXPECT_EQ(stream.pop(), 1);
+  EXPECT_EQ(stream.pop(), std::nullopt);
 }
 
 TEST(Stream, CancellingTheReaderEndsItsWait) {

@@ -49,6 +49,36 @@ TEST_F(FileTranscription, FeedsEveryShapedBufferAndJoinsTheResults) {
             (std::vector<std::string>{"supportedLocale en_US", "analyzer en_US", "format en_US"}));
 }
 
+// The analyzer's input holds a bounded number of buffers however long the file, even when the
+// analyzer takes each one only once the decoding waits for it; every buffer still arrives.
+TEST_F(FileTranscription, ASlowAnalyzerHoldsUpTheDecodingInsteadOfAGrowingQueue) {
+  struct Row {
+    double seconds;
+    std::size_t stopAfter;  // 0: reads to the end
+  };
+  for (const Row row : {Row{2, 0}, Row{30, 0}, Row{30, 100}}) {
+    SCOPED_TRACE(row.seconds);
+    earshot::testing::writeWav(dir.file("long.wav"), 44100, 2,
+                               std::vector<float>(std::size_t(44100 * 2 * row.seconds), 0.1f));
+    auto analyzer = std::make_shared<FakeAnalyzer>();
+    analyzer->slow = true;
+    analyzer->stopAfter = row.stopAfter;
+    analyzer->script = {{"done", true}};
+    service.nextAnalyzer = analyzer;
+    EXPECT_EQ(transcribe(dir.file("long.wav"), Language::english), "done");
+    EXPECT_LE(analyzer->mostQueued(), fileInputBacklog);
+    // (seconds + 0.6 s of silence) at 48 kHz in 2048-frame buffers, less what the resampler
+    // still holds at the end; an analyzer that stops reading stops the decoding too.
+    const auto buffers = std::size_t((row.seconds + 0.6) * 48000 / 2048);
+    if (row.stopAfter == 0) {
+      EXPECT_GE(analyzer->inputs(), buffers - 1);
+      EXPECT_GE(analyzer->frames(), std::size_t((row.seconds + 0.6) * 16000) - 1000);
+    } else {
+      EXPECT_EQ(analyzer->inputs(), row.stopAfter);
+    }
+  }
+}
+
 TEST_F(FileTranscription, FailuresOfLocaleFormatFileAndAnalyzerPassOn) {
   EXPECT_THROW(transcribe(dir.file("tone.wav"), Language::portuguese), SpeechInput::Failure);
   EXPECT_THROW(transcribe(dir.file("missing.wav"), Language::english), PlatformError);

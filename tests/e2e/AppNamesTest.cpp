@@ -126,7 +126,7 @@ TEST(AppNamesRecognizer, EachAnalyzerHearsItsOwnVocabulary) {
     for (const auto& name : names)
       catalog.entries.push_back({AppRef{name, {}, "/x/" + name}, {name}});
     return transcribeLikeMicrophone(audio, service, path, Language::english, 3,
-                                    appVocabulary(catalog));
+                                    MicrophoneFeed::defaultPieceFrames, appVocabulary(catalog));
   };
   const std::string general = transcribeLikeMicrophone(audio, service, path, Language::english);
   EXPECT_EQ(analyse({"krita", "firefox"}), "krita");

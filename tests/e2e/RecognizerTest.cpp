@@ -2,12 +2,17 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <thread>
 
+#include "platform/PlatformError.hpp"
 #include "platform/linux/LinuxAudio.hpp"
 #include "platform/linux/PocketSphinx.hpp"
+#include "speech/FileTranscription.hpp"
 #include "speech/Recognizer.hpp"
 #include "speech/TranscriptBox.hpp"
+#include "support/AudioFiles.hpp"
+#include "support/TemporaryFolder.hpp"
 
 using namespace earshot;
 
@@ -195,5 +200,178 @@ TEST(RecognizerFragments, VolatileWordsTheDecoderTakesBackAreClosedByAnEmptyFina
       if (r.isFinal) finals += r.text;
     }
     EXPECT_EQ(box.text(), trimmed(finals));
+  }
+}
+
+// A file longer than the analyzer's input holds, decoded in small pieces while the recognizer
+// reads, gives the text of the same file decoded in one piece and queued whole.
+TEST(FileTranscriptionText, ALongFileInPiecesReadsAsInOnePiece) {
+  linux_platform::LinuxAudioToolkit audio;
+  std::vector<float> all;
+  for (const char* name : {"0870.wav", "0880.wav", "0890.wav", "0920.wav", "0930.wav"}) {
+    for (const auto& buffer : inputs(librivox + name, 0.5)) {
+      const float* samples = buffer->floatChannelData()[0];
+      all.insert(all.end(), samples, samples + buffer->frameLength());
+    }
+  }
+  earshot::testing::TemporaryFolder dir;
+  earshot::testing::writeWav(dir.file("long.wav"), 16000, 1, all);
+  // A fresh service each time: a decoder carries what it learnt of the voice to its next use.
+  const auto transcribe = [&](std::uint32_t pieceFrames) {
+    linux_platform::PocketSphinxService service;
+    return transcribeLikeMicrophone(audio, service, dir.file("long.wav"), Language::english, 3,
+                                    pieceFrames);
+  };
+  const auto whole = transcribe(static_cast<std::uint32_t>(all.size()));
+  const auto pieces = transcribe(4096);
+  EXPECT_EQ(pieces, whole);
+  EXPECT_NE(whole.find("young man"), std::string::npos) << whole;
+}
+
+namespace {
+
+// A 16 kHz recording cut as the capture path cuts 48 kHz buffers of 2048 frames.
+std::vector<PcmBufferRef> takeOf(const std::string& path) {
+  std::vector<PcmBufferRef> out;
+  std::vector<float> signal;
+  for (const auto& b : inputs(path, 0.5))
+    signal.insert(signal.end(), b->floatChannelData()[0],
+                  b->floatChannelData()[0] + b->frameLength());
+  for (std::size_t start = 0; start < signal.size(); start += 683) {
+    const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(683, signal.size() - start));
+    auto buffer = PcmBuffer::make(*AudioFormat::make(16000, 1), n);
+    buffer->setFrameLength(n);
+    std::copy(signal.begin() + start, signal.begin() + start + n, buffer->floatChannelData()[0]);
+    out.push_back(buffer);
+  }
+  return out;
+}
+
+// Three seconds of loud white noise, which drags a live cepstral mean far from speech.
+std::vector<PcmBufferRef> noise() {
+  std::vector<PcmBufferRef> out;
+  std::uint32_t seed = 12345;
+  for (int k = 0; k < 70; ++k) {
+    auto buffer = PcmBuffer::make(*AudioFormat::make(16000, 1), 683);
+    buffer->setFrameLength(683);
+    for (std::uint32_t i = 0; i < 683; ++i) {
+      seed = seed * 1664525u + 1013904223u;
+      buffer->floatChannelData()[0][i] = 0.9f * (static_cast<float>(seed >> 8) / 8388608.0f - 1.0f);
+    }
+    out.push_back(buffer);
+  }
+  return out;
+}
+
+struct Heard {
+  std::string text;
+  bool isFinal;
+  friend bool operator==(const Heard&, const Heard&) = default;
+  friend std::ostream& operator<<(std::ostream& out, const Heard& h) {
+    return out << (h.isFinal ? "final '" : "volatile '") << h.text << "'";
+  }
+};
+
+std::vector<Heard> take(SpeechService& service, const std::vector<PcmBufferRef>& buffers) {
+  auto analyzer = service.makeAnalyzer({Recognizer::makeTranscriber("en_US")}, {});
+  AnalyzerInputStream stream;
+  for (const auto& b : buffers) stream.yield({b});
+  stream.finish();
+  auto results = analyzer->results();
+  analyzer->start(stream);
+  analyzer->finalizeAndFinishThroughEndOfInput();
+  std::vector<Heard> out;
+  for (const auto& r : drain(results)) out.push_back({r.text, r.isFinal});
+  return out;
+}
+
+// Starts a take of `buffers` and cancels it once the decoder has heard something.
+void cancelledTake(SpeechService& service, const std::vector<PcmBufferRef>& buffers) {
+  auto analyzer = service.makeAnalyzer({Recognizer::makeTranscriber("en_US")}, {});
+  AnalyzerInputStream stream;
+  auto results = analyzer->results();
+  analyzer->start(stream);
+  for (const auto& b : buffers) stream.yield({b});  // never finished: the user cancels
+  ASSERT_TRUE(results.pop());
+  analyzer->cancelAndFinishNow();
+}
+
+}  // namespace
+
+TEST(RecognizerReuse, ATakeStartedRightAfterACancelTakesTheCancelledDecoder) {
+  const auto speech = takeOf(librivox + "0880.wav");
+  struct Row {
+    const char* name;
+    bool heardFirst;  // cancelled while decoding speech, or right after its start
+  };
+  for (const auto& [name, heardFirst] : {Row{"while decoding", true}, Row{"at its start", false}}) {
+    SCOPED_TRACE(name);
+    linux_platform::PocketSphinxService service;
+    service.reserve("en_US");
+    if (heardFirst) {
+      cancelledTake(service, speech);
+    } else {
+      auto analyzer = service.makeAnalyzer({Recognizer::makeTranscriber("en_US")}, {});
+      AnalyzerInputStream stream;
+      analyzer->start(stream);
+      analyzer->cancelAndFinishNow();
+    }
+    auto heard = take(service, speech);
+    ASSERT_FALSE(heard.empty());
+    EXPECT_NE(heard.back().text.find("young man"), std::string::npos) << heard.back();
+    EXPECT_EQ(service.decodersMade("en_US"), 1);
+  }
+}
+
+TEST(RecognizerReuse, TheSameRecordingGivesTheSameResultsAfterAnyEarlierTake) {
+  const auto speech = takeOf(librivox + "0880.wav");
+  linux_platform::PocketSphinxService fresh;
+  const auto expected = take(fresh, speech);
+  ASSERT_FALSE(expected.empty());
+
+  struct Row {
+    const char* name;
+    std::function<void(SpeechService&)> before;
+  };
+  const std::vector<Row> rows{
+      {"loud noise", [](SpeechService& s) { take(s, noise()); }},
+      {"another recording", [](SpeechService& s) { take(s, takeOf(librivox + "0920.wav")); }},
+      {"the same recording", [&](SpeechService& s) { take(s, speech); }},
+      {"a cancelled take",
+       [](SpeechService& s) { cancelledTake(s, takeOf(librivox + "0920.wav")); }},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    linux_platform::PocketSphinxService service;
+    row.before(service);
+    EXPECT_EQ(take(service, speech), expected);
+    EXPECT_EQ(service.decodersMade("en_US"), 1);  // the same decoder heard both
+  }
+}
+
+TEST(RecognizerReuse, AStartThatCannotHaveADecoderFails) {
+  // A Portuguese model whose language model holds nothing a decoder can load (the acoustic model
+  // and dictionary are English, which would load).
+  earshot::testing::TemporaryFolder models;
+  const std::string folder = models.file("pt-br");
+  const std::string english = "/usr/share/pocketsphinx/model/en-us";
+  ASSERT_EQ(::system(("mkdir -p " + folder + " && ln -s " + english + "/en-us " + folder +
+                      "/pt-br && ln -s " + english + "/cmudict-en-us.dict " + folder +
+                      "/pt-br.dict && echo broken > " + folder + "/pt-br.lm.bin")
+                         .c_str()),
+            0);
+  for (const bool reserved : {true, false}) {
+    SCOPED_TRACE(reserved ? "reserved first" : "not reserved");
+    linux_platform::PocketSphinxService service(models.path());
+    ASSERT_TRUE(service.supportedLocale("pt_BR"));
+    if (reserved) service.reserve("pt_BR");
+    auto analyzer = service.makeAnalyzer({Recognizer::makeTranscriber("pt_BR")}, {});
+    ASSERT_TRUE(analyzer);
+    auto results = analyzer->results();
+    AnalyzerInputStream stream;
+    EXPECT_THROW(analyzer->start(stream), PlatformError);
+    EXPECT_TRUE(results.finished());
+    EXPECT_TRUE(analyzer->failure());
+    EXPECT_THROW(analyzer->finalizeAndFinishThroughEndOfInput(), PlatformError);
   }
 }

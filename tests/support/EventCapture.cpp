@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "cli/Emit.hpp"
+#include "cli/Events.hpp"
 
 namespace earshot::testing {
 
@@ -57,6 +58,12 @@ nlohmann::json EventCapture::next() {
     return nullptr;
   }
   return nlohmann::json::parse(all[taken_++]);
+}
+
+EventSink recordingSink(std::vector<int>& exits) {
+  EventSink sink = cliEvents();
+  sink.exit = [&exits](int status) { exits.push_back(status); };
+  return sink;
 }
 
 }  // namespace earshot::testing

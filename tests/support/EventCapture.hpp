@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "core/EventSink.hpp"
+
 namespace earshot::testing {
 
 // Sends the event lines written while it lives to a private file instead of standard output.
@@ -29,5 +31,9 @@ class EventCapture {
   std::string path_;
   std::size_t taken_ = 0;
 };
+
+// The cli's own events (written where an EventCapture sends them), with exits recorded in
+// `exits` instead of ending the test.
+EventSink recordingSink(std::vector<int>& exits);
 
 }  // namespace earshot::testing

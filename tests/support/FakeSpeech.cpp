@@ -1,24 +1,48 @@
 #include "support/FakeSpeech.hpp"
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
 #include "platform/PlatformError.hpp"
 
 namespace earshot::testing {
 
 FakeAnalyzer::~FakeAnalyzer() {
+  // Nobody will finish the input of an analyzer that goes away.
+  if (input_) input_->finish();
   if (worker_.joinable()) worker_.join();
 }
 
 void FakeAnalyzer::start(AnalyzerInputStream input) {
   if (refuseStart) throw PlatformError("fake", 1, "The analyzer refused to start.");
   started_ = true;
+  input_ = input;
   worker_ = std::thread([this, input]() mutable {
-    while (auto item = input.pop()) {
-      std::lock_guard guard(lock_);
-      ++inputs_;
-      frames_ += item->buffer->frameLength();
-      formats_.push_back(item->buffer->format());
+    std::size_t delivered = 0;
+    for (;;) {
+      if (slow) {
+        while (!input.writerWaiting() && !input.finished())
+          std::this_thread::sleep_for(std::chrono::microseconds(50));
+      }
+      const std::size_t queued = input.size();
+      auto item = input.pop();
+      if (!item) break;
+      {
+        std::lock_guard guard(lock_);
+        mostQueued_ = std::max(mostQueued_, queued);
+        ++inputs_;
+        frames_ += item->buffer->frameLength();
+        formats_.push_back(item->buffer->format());
+        if (stopAfter > 0 && inputs_ == stopAfter) {
+          input.finish();
+          break;
+        }
+      }
+      if (delivered < live.size() && !cancelled_) results_.yield(live[delivered++]);
     }
-    for (const auto& result : script) results_.yield(result);
+    if (!cancelled_)
+      for (const auto& result : script) results_.yield(result);
     results_.finish();
     std::lock_guard guard(lock_);
     done_ = true;
@@ -29,7 +53,8 @@ void FakeAnalyzer::start(AnalyzerInputStream input) {
 void FakeAnalyzer::finalizeAndFinishThroughEndOfInput() {
   std::unique_lock guard(lock_);
   if (neverFinish) {
-    changed_.wait(guard, [] { return false; });
+    changed_.wait(guard, [&] { return cancelled_.load(); });
+    return;
   }
   if (!started_) {
     results_.finish();
@@ -39,6 +64,11 @@ void FakeAnalyzer::finalizeAndFinishThroughEndOfInput() {
 }
 
 void FakeAnalyzer::cancelAndFinishNow() {
+  {
+    std::lock_guard guard(lock_);
+    cancelled_ = true;
+  }
+  changed_.notify_all();
   results_.finish();
 }
 
@@ -49,6 +79,10 @@ std::size_t FakeAnalyzer::inputs() const {
 std::size_t FakeAnalyzer::frames() const {
   std::lock_guard guard(lock_);
   return frames_;
+}
+std::size_t FakeAnalyzer::mostQueued() const {
+  std::lock_guard guard(lock_);
+  return mostQueued_;
 }
 std::vector<AudioFormat> FakeAnalyzer::formats() const {
   std::lock_guard guard(lock_);

@@ -19,9 +19,15 @@ class FakeAnalyzer final : public SpeechAnalyzer {
  public:
   // Delivered, in order, once the input has ended.
   std::vector<SpeechResult> script;
+  // Delivered one per input buffer while the input arrives, as a live recognizer streams them.
+  std::vector<SpeechResult> live;
   bool refuseStart = false;
-  // finalizeAndFinishThroughEndOfInput never returns.
+  // finalizeAndFinishThroughEndOfInput returns only once cancelled.
   bool neverFinish = false;
+  // Takes an input only when the writer waits for room or has finished: the slowest reader.
+  bool slow = false;
+  // Stops reading after this many inputs and finishes its input, as a failed analysis does.
+  std::size_t stopAfter = 0;
 
   ~FakeAnalyzer() override;
 
@@ -32,18 +38,23 @@ class FakeAnalyzer final : public SpeechAnalyzer {
   void cancelAndFinishNow() override;
 
   bool started() const { return started_; }
+  bool wasCancelled() const { return cancelled_; }
   std::size_t inputs() const;
   std::size_t frames() const;
   std::vector<AudioFormat> formats() const;
+  // The most inputs that waited in the stream at once.
+  std::size_t mostQueued() const;
 
  private:
   AsyncStream<SpeechResult> results_;
   std::atomic<bool> started_{false};
+  std::atomic<bool> cancelled_{false};
+  std::optional<AnalyzerInputStream> input_;
   std::thread worker_;
   mutable std::mutex lock_;
   std::condition_variable changed_;
   bool done_ = false;
-  std::size_t inputs_ = 0, frames_ = 0;
+  std::size_t inputs_ = 0, frames_ = 0, mostQueued_ = 0;
   std::vector<AudioFormat> formats_;
 };
 

@@ -243,6 +243,35 @@ TEST_F(AudioService, OtherRatesAndChannelsAreResampledToTheMicrophoneRate) {
   EXPECT_THROW(microphoneBuffers(audio, dir.file("none.wav"), mic), PlatformError);
 }
 
+// Decoding in pieces gives, sample for sample, the buffers of the whole file in one piece: the
+// resampler keeps its history across pieces and is flushed once, at the end.
+TEST_F(AudioService, ThePieceSizeDoesNotChangeTheBuffers) {
+  struct Row {
+    int rate;
+    int channels;
+  };
+  for (const Row row : {Row{44100, 2}, Row{48000, 1}, Row{16000, 1}, Row{22050, 3}}) {
+    SCOPED_TRACE(row.rate);
+    std::vector<float> samples;
+    for (float v : sine(row.rate, 1.3, 440))
+      for (int c = 0; c < row.channels; ++c) samples.push_back(v * float(c + 1) / 3);
+    writeWav(dir.file("tone.wav"), row.rate, row.channels, samples);
+    const auto mic = *microphoneLike(2);
+    const auto whole = microphoneBuffers(audio, dir.file("tone.wav"), mic, row.rate * 2);
+    for (std::uint32_t piece : {1u, 999u, 2048u, 8192u}) {
+      SCOPED_TRACE(piece);
+      const auto cut = microphoneBuffers(audio, dir.file("tone.wav"), mic, piece);
+      ASSERT_EQ(cut.size(), whole.size());
+      for (std::size_t k = 0; k < cut.size(); ++k) {
+        ASSERT_EQ(cut[k]->frameLength(), whole[k]->frameLength()) << k;
+        for (std::uint32_t i = 0; i < cut[k]->frameLength(); ++i)
+          for (std::uint32_t c = 0; c < 2; ++c)
+            ASSERT_EQ(cut[k]->sample(i, c), whole[k]->sample(i, c)) << k << " " << i;
+      }
+    }
+  }
+}
+
 TEST(AudioTypes, SampleAccessFollowsEachLayout) {
   for (bool interleaved : {false, true}) {
     auto buffer = PcmBuffer::make(*AudioFormat::make(48000, 3, interleaved), 4);

@@ -14,8 +14,8 @@ constexpr double analyzerRate = 16000;
 
 PocketSphinxService::PocketSphinxService() : PocketSphinxService(EARSHOT_SPHINX_MODELDIR) {}
 
-PocketSphinxService::PocketSphinxService(std::string modelFolder)
-    : modelFolder_(std::move(modelFolder)) {
+PocketSphinxService::PocketSphinxService(std::string modelFolder, SphinxSearch search)
+    : modelFolder_(std::move(modelFolder)), search_(search) {
   silenceSphinx();
 }
 
@@ -51,6 +51,8 @@ std::shared_ptr<SpeechAnalyzer> PocketSphinxService::makeAnalyzer(
   if (modules.empty()) return nullptr;
   auto pool = this->pool(modules.front().locale);
   if (!pool) return nullptr;
+  // The load starts now rather than at the analyzer's start, which runs on the main loop.
+  pool->preload(pool);
   const SpeechTranscriber& module = modules.front();
   return makeSphinxAnalyzer(pool, module.reports(SpeechTranscriber::Reporting::volatileResults),
                             module.vocabulary, canonicalLocale(module.locale) == "en_US");
@@ -61,8 +63,13 @@ std::shared_ptr<DecoderPool> PocketSphinxService::pool(const std::string& locale
   if (!found) return nullptr;
   std::lock_guard guard(lock_);
   auto& pool = pools_[canonicalLocale(locale)];
-  if (!pool) pool = std::make_shared<DecoderPool>(*found);
+  if (!pool) pool = std::make_shared<DecoderPool>(*found, search_);
   return pool;
+}
+
+int PocketSphinxService::decodersMade(const std::string& locale) {
+  auto pool = this->pool(locale);
+  return pool ? pool->made() : 0;
 }
 
 }  // namespace earshot::linux_platform

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
+#include <future>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -26,15 +27,29 @@ struct AnalysisState {
   std::condition_variable changed;
   bool started = false;
   bool done = false;
+  bool holding = false;     // the worker has or will have a decoder it must give back
+  bool promised = false;    // the pool was told it comes back soon
+  bool forGrammar = false;  // an analysis of application commands, as the pool knows it
   std::exception_ptr error;
   std::optional<AnalyzerInputStream> input;
 
+  void giveBack(ps_decoder_t* decoder) {
+    std::lock_guard guard(lock);
+    holding = false;
+    // Under the lock, so that a cancel either promises this decoder or finds it back already.
+    pool->release(decoder, promised, forGrammar);
+  }
+
   void end(std::exception_ptr failure) {
+    std::optional<AnalyzerInputStream> reading;
     {
       std::lock_guard guard(lock);
       done = true;
       error = std::move(failure);
+      reading = input;
     }
+    // Nobody reads the input any more: a writer waiting for room must not wait for ever.
+    if (reading) reading->finish();
     results.finish();
     changed.notify_all();
   }
@@ -44,19 +59,19 @@ struct AnalysisState {
 // decoder's voice activity detection finds silence, as PocketSphinx's own continuous mode does.
 // An application command is one utterance however its speaker pauses: cut at a pause, "open" and
 // "firefox" would each have to be a command of its own.
-void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input, bool partials,
+void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
+             std::future<ps_decoder_t*> claim, bool partials,
              std::optional<AppVocabulary> vocabulary, bool english) {
-  ps_decoder_t* decoder = nullptr;
+  ps_decoder_t* decoder = claim.get();
   std::shared_ptr<const AppGrammar> grammar;
   try {
-    decoder = state->pool->acquire(vocabulary.has_value());
     // Built here, off the caller's thread: the input queues meanwhile.
     if (vocabulary) {
       grammar = appGrammar(decoder, *vocabulary, english);
       useGrammar(decoder, grammar);
     }
   } catch (...) {
-    if (decoder) state->pool->release(decoder);
+    state->giveBack(decoder);
     state->end(std::current_exception());
     return;
   }
@@ -117,7 +132,7 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input, bo
     closeUtterance();
   else
     ps_end_utt(decoder);
-  state->pool->release(decoder);
+  state->giveBack(decoder);
   state->end(failure);
 }
 
@@ -130,6 +145,7 @@ class PocketSphinxAnalyzer final : public SpeechAnalyzer {
         vocabulary_(std::move(vocabulary)),
         english_(english) {
     state_->pool = std::move(pool);
+    state_->forGrammar = vocabulary_.has_value();
   }
 
   // An analyzer nobody holds any more gives its decoder back rather than wait for input forever.
@@ -153,9 +169,29 @@ class PocketSphinxAnalyzer final : public SpeechAnalyzer {
       if (state_->cancelled)
         throw sphinxError(SphinxError::stopped, "The analyzer has been stopped.");
       state_->started = true;
-      state_->input = input;
     }
-    std::thread(analyse, state_, std::move(input), partials_, vocabulary_, english_).detach();
+    // The decoder is taken here, not on the worker, so that a model that cannot load fails the
+    // start itself. Normally one is idle or promised back; only when none is does this block
+    // for a whole load.
+    std::future<ps_decoder_t*> claim;
+    try {
+      claim = state_->pool->acquire(vocabulary_.has_value());
+    } catch (...) {
+      state_->end(std::current_exception());
+      throw;
+    }
+    bool cancelled = false;
+    {
+      std::lock_guard guard(state_->lock);
+      state_->input = input;
+      state_->holding = true;
+      cancelled = state_->cancelled;
+      if (cancelled) promiseBack();
+    }
+    if (cancelled) input.finish();  // a cancel that came during the claim found no input to end
+    std::thread(analyse, state_, std::move(input), std::move(claim), partials_, vocabulary_,
+                english_)
+        .detach();
   }
 
   void finalizeAndFinishThroughEndOfInput() override {
@@ -175,12 +211,21 @@ class PocketSphinxAnalyzer final : public SpeechAnalyzer {
     {
       std::lock_guard guard(state_->lock);
       input = state_->input;
+      promiseBack();
     }
     if (input) input->finish();  // wakes the worker
     state_->results.finish();
   }
 
  private:
+  // With the state's lock held: a cancelled worker stops after the buffer in hand and closes its
+  // utterance without a result, so the next analysis may count on its decoder.
+  void promiseBack() {
+    if (!state_->holding || state_->promised) return;
+    state_->promised = true;
+    state_->pool->promise(state_->forGrammar);
+  }
+
   std::shared_ptr<AnalysisState> state_;
   bool partials_;
   std::optional<AppVocabulary> vocabulary_;

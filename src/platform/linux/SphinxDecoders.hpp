@@ -4,10 +4,10 @@
 
 #include <pocketsphinx.h>
 
+#include <deque>
 #include <future>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "platform/linux/GrammarSearch.hpp"
@@ -16,79 +16,56 @@
 namespace earshot::linux_platform {
 
 // Idle decoders of one language, kept for the process. A reservation loads one in the background;
-// the first analyzer that finds none idle claims that load instead of starting another.
+// the first analyzer that finds none idle claims that load instead of starting another. A decoder
+// is handed out in the state of a freshly loaded one.
 class DecoderPool {
  public:
-  explicit DecoderPool(SphinxModel model) : model_(std::move(model)) {}
+  DecoderPool(SphinxModel model, SphinxSearch search);
+  ~DecoderPool();
+  DecoderPool(const DecoderPool&) = delete;
+  DecoderPool& operator=(const DecoderPool&) = delete;
 
-  // An analysis of application commands takes a decoder that had a grammar before one that still
-  // has its language model (which it gives up); the others never take one without a model.
-  ps_decoder_t* acquire(bool forGrammar = false) {
-    std::shared_future<ps_decoder_t*> claimed;
-    {
-      std::lock_guard guard(lock_);
-      if (forGrammar && !grammarIdle_.empty()) {
-        ps_decoder_t* decoder = grammarIdle_.back();
-        grammarIdle_.pop_back();
-        return decoder;
-      }
-      if (!idle_.empty()) {
-        ps_decoder_t* decoder = idle_.back();
-        idle_.pop_back();
-        return decoder;
-      }
-      if (loading_ && !loadClaimed_) {
-        loadClaimed_ = true;
-        claimed = loadResult_;
-      }
-    }
-    if (claimed.valid()) return claimed.get();
-    return load();
-  }
+  // A decoder for one analysis: an idle one, one that a stopped analysis has promised back, the
+  // background load, or a new load, in that order. Throws PlatformError when the model does not
+  // load. The future is ready at once except for a promised decoder, which comes back as soon as
+  // its analysis has closed its utterance.
+  //
+  // An analysis of application commands (`forGrammar`) takes a decoder that had a grammar before
+  // one that still has its language model (which it gives up); the others never take one without
+  // a model.
+  std::future<ps_decoder_t*> acquire(bool forGrammar = false);
 
-  void release(ps_decoder_t* decoder) {
-    const bool general = hasLanguageModel(decoder);
-    std::lock_guard guard(lock_);
-    (general ? idle_ : grammarIdle_).push_back(decoder);
-  }
+  // Announces that a decoder still in use will be released shortly, so that the next `acquire`
+  // waits for it instead of loading another.
+  // `forGrammar` as the analysis acquired it.
+  void promise(bool forGrammar = false);
+  // Gives a decoder back; `promised` when `promise()` was called for it, with the same
+  // `forGrammar`.
+  void release(ps_decoder_t* decoder, bool promised, bool forGrammar = false);
 
-  // Starts a background load unless a decoder is idle or already loading.
-  void preload(const std::shared_ptr<DecoderPool>& self) {
-    std::lock_guard guard(lock_);
-    if (!idle_.empty() || loading_ || made_ > 0) return;
-    loading_ = true;
-    loadClaimed_ = false;
-    loadPromise_ = std::promise<ps_decoder_t*>();
-    loadResult_ = loadPromise_.get_future().share();
-    std::thread([self] {
-      ps_decoder_t* decoder = nullptr;
-      std::exception_ptr error;
-      try {
-        decoder = self->load();
-      } catch (...) {
-        error = std::current_exception();
-      }
-      std::lock_guard guard(self->lock_);
-      self->loading_ = false;
-      if (self->loadClaimed_) {
-        if (error)
-          self->loadPromise_.set_exception(error);
-        else
-          self->loadPromise_.set_value(decoder);
-      } else if (decoder) {
-        self->idle_.push_back(decoder);
-      }
-    }).detach();
-  }
+  // Starts a background load unless a decoder was ever made or is loading.
+  void preload(const std::shared_ptr<DecoderPool>& self);
+
+  // How many decoders this pool has loaded.
+  int made() const;
 
  private:
   ps_decoder_t* load();
+  void reset(ps_decoder_t* decoder) const;
+  void handOut(ps_decoder_t* decoder, bool promisedForGrammar);  // with lock_ held
 
   SphinxModel model_;
-  std::mutex lock_;
+  SphinxSearch search_;
+  mutable std::mutex lock_;
   std::vector<ps_decoder_t*> idle_;
   std::vector<ps_decoder_t*> grammarIdle_;
+  // Waiters for a promised decoder of each kind; a grammar analysis may wait for either kind.
+  std::deque<std::promise<ps_decoder_t*>> waiting_;
+  std::deque<std::promise<ps_decoder_t*>> grammarWaiting_;
+  int promised_ = 0;         // decoders with a language model announced and not yet released
+  int grammarPromised_ = 0;  // the same for decoders that an application-command analysis holds
   int made_ = 0;
+  std::vector<float> initialMean_;  // the live cepstral mean of a fresh decoder
   bool loading_ = false;
   bool loadClaimed_ = false;
   std::promise<ps_decoder_t*> loadPromise_;

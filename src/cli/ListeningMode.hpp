@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+
+namespace earshot {
+
+struct Platform;
+
+// The default mode: push-to-talk on a system-wide key, commands on standard input. Runs until
+// "quit", the end of standard input or the host ends the process; never returns.
+int listeningMode(Platform& platform, const std::string& key);
+
+}  // namespace earshot
