@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   int chosen = 0;
   modes.lookup = [&](const std::string&, bool, bool) { return chosen = 1; };
   modes.survey = [&] { return chosen = 2; };
-  modes.file = [&](const std::string&) { return chosen = 3; };
+  modes.file = [&](const std::string&, bool) { return chosen = 3; };
   modes.dictation = [&] { return chosen = 4; };
   modes.listening = [&](const std::string&) { return chosen = 5; };
   const int status = earshot::runEntry(earshot::Arguments(std::move(list)), modes);

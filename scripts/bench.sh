@@ -139,3 +139,10 @@ capture_path
 second_passes
 file_transcription
 file_memory
+
+# --- Application names: the grammar for 2,500 applications, end of input to final with it, and
+# spoken commands through --file --app-names then --find, with and without the flag.
+echo "== application grammar"
+"$build/bench/bench_app_grammar" || echo "bench_app_grammar failed"
+echo
+bench/app_names.sh "$build"

@@ -50,6 +50,8 @@ class AppCatalog {
   static std::vector<std::string> portugueseNames(const Workspace& workspace,
                                                   const std::string& bundle);
 
+  // The words that `named` strips from the front of a query.
+  static const std::vector<std::string>& fillerWords();
   // The query of a spoken text: plain form without leading filler words.
   static std::string named(std::string_view text);
   // Edit distance over user-perceived characters.

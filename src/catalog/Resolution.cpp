@@ -142,6 +142,12 @@ struct Candidate {
 
 }  // namespace
 
+const std::vector<std::string>& AppCatalog::fillerWords() {
+  static const std::vector<std::string> words(::earshot::fillerWords.begin(),
+                                              ::earshot::fillerWords.end());
+  return words;
+}
+
 std::string AppCatalog::named(std::string_view text) {
   const std::string folded = plain(text);
   std::vector<std::string_view> words;

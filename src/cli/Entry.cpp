@@ -45,7 +45,7 @@ int runEntry(const Arguments& arguments, const Modes& modes) {
   }
   if (arguments.flag("--keys")) return modes.survey ? modes.survey() : unavailable();
   if (auto path = arguments.argument("--file"))
-    return modes.file ? modes.file(*path) : unavailable();
+    return modes.file ? modes.file(*path, arguments.flag("--app-names")) : unavailable();
   if (arguments.flag("--dictate")) return modes.dictation ? modes.dictation() : unavailable();
   const std::string key = arguments.argument("--key").value_or("auto");
   return modes.listening ? modes.listening(key) : unavailable();
@@ -57,7 +57,9 @@ Modes modesOn(Platform& platform) {
     return lookupMode(platform, text, exact, launch);
   };
   modes.survey = [&platform] { return runSurvey(platform.hotKeys); };
-  modes.file = [&platform](const std::string& path) { return fileMode(platform, path); };
+  modes.file = [&platform](const std::string& path, bool appNames) {
+    return fileMode(platform, path, appNames);
+  };
   modes.dictation = [&platform] { return dictationMode(platform); };
   modes.listening = [&platform](const std::string& key) { return listeningMode(platform, key); };
   return modes;

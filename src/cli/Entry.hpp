@@ -13,7 +13,7 @@ namespace earshot {
 struct Modes {
   std::function<int(const std::string& text, bool exact, bool launch)> lookup;
   std::function<int()> survey;
-  std::function<int(const std::string& path)> file;
+  std::function<int(const std::string& path, bool appNames)> file;
   std::function<int()> dictation;
   std::function<int(const std::string& key)> listening;
 };

@@ -16,6 +16,16 @@
 
 namespace earshot {
 
+// Words that restrict recognition to application commands: at most one command word, any number of
+// filler words, then one of the names. Everything else is to be rejected, not forced onto a name.
+struct AppVocabulary {
+  std::vector<std::string> commandWords;
+  std::vector<std::string> fillerWords;
+  std::vector<std::string> names;  // plain form, as the catalog has them
+
+  friend bool operator==(const AppVocabulary&, const AppVocabulary&) = default;
+};
+
 // A recognizer module's configuration for one locale (a value: the service makes the work).
 struct SpeechTranscriber {
   enum class Reporting : unsigned { volatileResults = 1, fastResults = 2 };
@@ -24,6 +34,9 @@ struct SpeechTranscriber {
   unsigned transcriptionOptions = 0;
   unsigned reportingOptions = 0;
   unsigned attributeOptions = 0;
+  // When present, the module hears only these application commands; its final text is the name
+  // heard (without the command and filler words), or nothing.
+  std::optional<AppVocabulary> vocabulary;
 
   bool reports(Reporting option) const { return (reportingOptions & unsigned(option)) != 0; }
   friend bool operator==(const SpeechTranscriber&, const SpeechTranscriber&) = default;

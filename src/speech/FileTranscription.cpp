@@ -120,11 +120,13 @@ std::vector<PcmBufferRef> microphoneBuffers(AudioToolkit& audio, const std::stri
 
 std::string transcribeLikeMicrophone(AudioToolkit& audio, SpeechService& speech,
                                      const std::string& path, Language language,
-                                     std::uint32_t channels, std::uint32_t pieceFrames) {
+                                     std::uint32_t channels, std::uint32_t pieceFrames,
+                                     std::optional<AppVocabulary> vocabulary) {
   const std::string requested = Recognizer::locale(language);
   auto supported = speech.supportedLocale(requested);
   if (!supported) throw SpeechFailure::localeUnsupported(requested);
-  const SpeechTranscriber transcriber = Recognizer::makeTranscriber(*supported);
+  const SpeechTranscriber transcriber =
+      Recognizer::makeTranscriber(*supported, std::move(vocabulary));
   auto analyzer = speech.makeAnalyzer(
       {transcriber},
       {SpeechAnalyzer::Priority::userInitiated, SpeechAnalyzer::ModelRetention::processLifetime});

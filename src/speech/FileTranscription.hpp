@@ -61,10 +61,13 @@ std::vector<PcmBufferRef> microphoneBuffers(
 
 // The file's transcript through the microphone path, trimmed. Blocks the calling thread, which
 // must not be the main one. The analyzer's input holds a bounded number of buffers: decoding waits
-// for the analyzer, so memory does not grow with the file.
-std::string transcribeLikeMicrophone(
-    AudioToolkit& audio, SpeechService& speech, const std::string& path, Language language,
-    std::uint32_t channels = 3, std::uint32_t pieceFrames = MicrophoneFeed::defaultPieceFrames);
+// for the analyzer, so memory does not grow with the file. With a vocabulary, the application
+// command heard, or "".
+std::string transcribeLikeMicrophone(AudioToolkit& audio, SpeechService& speech,
+                                     const std::string& path, Language language,
+                                     std::uint32_t channels = 3,
+                                     std::uint32_t pieceFrames = MicrophoneFeed::defaultPieceFrames,
+                                     std::optional<AppVocabulary> vocabulary = {});
 
 // Analyzer inputs queued at most during a file transcription (about 2.7 s of audio).
 constexpr std::size_t fileInputBacklog = 64;

@@ -10,9 +10,11 @@ std::string Recognizer::locale(Language language) {
   return language == Language::english ? "en_US" : "pt_BR";
 }
 
-SpeechTranscriber Recognizer::makeTranscriber(const std::string& locale) {
+SpeechTranscriber Recognizer::makeTranscriber(const std::string& locale,
+                                              std::optional<AppVocabulary> vocabulary) {
   SpeechTranscriber transcriber;
   transcriber.locale = locale;
+  transcriber.vocabulary = std::move(vocabulary);
   transcriber.reportingOptions = unsigned(SpeechTranscriber::Reporting::volatileResults) |
                                  unsigned(SpeechTranscriber::Reporting::fastResults);
   return transcriber;

@@ -4,6 +4,7 @@
 // transcriber configuration, and the assets and model a take needs before it starts.
 
 #include <map>
+#include <optional>
 #include <string>
 
 #include "async/Co.hpp"
@@ -25,8 +26,10 @@ class Recognizer {
 
   // "pt_BR" or "en_US".
   static std::string locale(Language language);
-  // The one configuration this system uses: volatile and fast results, no other options.
-  static SpeechTranscriber makeTranscriber(const std::string& locale);
+  // The one configuration this system uses: volatile and fast results, no other options. With a
+  // vocabulary (`appNames` of the catalog), the module hears only application commands.
+  static SpeechTranscriber makeTranscriber(const std::string& locale,
+                                           std::optional<AppVocabulary> vocabulary = {});
 
   // The locale and analyzer format for a language, cached by this object after the first success.
   // Fails with localeUnsupported or notRunning.

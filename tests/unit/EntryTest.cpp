@@ -14,6 +14,7 @@ struct Chosen {
   std::string value;
   bool exact = false;
   bool launch = false;
+  bool appNames = false;
 };
 
 Chosen choose(std::vector<std::string> list) {
@@ -27,8 +28,8 @@ Chosen choose(std::vector<std::string> list) {
     chosen.mode = "survey";
     return 0;
   };
-  modes.file = [&](const std::string& path) {
-    chosen = {"file", path};
+  modes.file = [&](const std::string& path, bool appNames) {
+    chosen = {"file", path, false, false, appNames};
     return 0;
   };
   modes.dictation = [&] {
@@ -75,6 +76,20 @@ TEST(Entry, ModesFollowTheirPrecedence) {
   EXPECT_EQ(choose({"--dictate", "--file", "x"}).mode, "file");
   EXPECT_EQ(choose({"--dictate", "stray", "--unknown"}).mode, "dictation");
   EXPECT_EQ(choose({"--key", "control-shift-space"}).value, "control-shift-space");
+}
+
+TEST(Entry, AppNamesIsAFlagOfTheFileModeWhereverItStands) {
+  EXPECT_FALSE(choose({"--file", "x"}).appNames);
+  for (const auto& list :
+       std::vector<std::vector<std::string>>{{"--file", "x", "--app-names"},
+                                             {"--app-names", "--file", "x"},
+                                             {"--language", "en", "--app-names", "--file", "x"}}) {
+    const auto chosen = choose(list);
+    EXPECT_EQ(chosen.mode, "file");
+    EXPECT_EQ(chosen.value, "x");
+    EXPECT_TRUE(chosen.appNames);
+  }
+  EXPECT_EQ(choose({"--app-names", "--find", "gimp"}).mode, "lookup");
 }
 
 TEST(Entry, UsageErrorComesBeforeAnyMode) {

@@ -53,8 +53,9 @@ std::shared_ptr<SpeechAnalyzer> PocketSphinxService::makeAnalyzer(
   if (!pool) return nullptr;
   // The load starts now rather than at the analyzer's start, which runs on the main loop.
   pool->preload(pool);
-  return makeSphinxAnalyzer(pool,
-                            modules.front().reports(SpeechTranscriber::Reporting::volatileResults));
+  const SpeechTranscriber& module = modules.front();
+  return makeSphinxAnalyzer(pool, module.reports(SpeechTranscriber::Reporting::volatileResults),
+                            module.vocabulary, canonicalLocale(module.locale) == "en_US");
 }
 
 std::shared_ptr<DecoderPool> PocketSphinxService::pool(const std::string& locale) {

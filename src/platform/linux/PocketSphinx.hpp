@@ -21,6 +21,8 @@ enum class SphinxError : long {
   audioNotProcessed = 3,
   alreadyStarted = 4,
   stopped = 5,
+  wordRefused = 6,
+  grammarRefused = 7,
 };
 
 struct SphinxModel {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/PlatformError.hpp"
+#include "platform/linux/GrammarSearch.hpp"
 #include "platform/linux/SphinxDecoders.hpp"
 #include "platform/linux/SphinxModels.hpp"
 
@@ -26,8 +27,9 @@ struct AnalysisState {
   std::condition_variable changed;
   bool started = false;
   bool done = false;
-  bool holding = false;   // the worker has or will have a decoder it must give back
-  bool promised = false;  // the pool was told it comes back soon
+  bool holding = false;     // the worker has or will have a decoder it must give back
+  bool promised = false;    // the pool was told it comes back soon
+  bool forGrammar = false;  // an analysis of application commands, as the pool knows it
   std::exception_ptr error;
   std::optional<AnalyzerInputStream> input;
 
@@ -35,7 +37,7 @@ struct AnalysisState {
     std::lock_guard guard(lock);
     holding = false;
     // Under the lock, so that a cancel either promises this decoder or finds it back already.
-    pool->release(decoder, promised);
+    pool->release(decoder, promised, forGrammar);
   }
 
   void end(std::exception_ptr failure) {
@@ -55,9 +57,24 @@ struct AnalysisState {
 
 // Reads the input on its own thread, one utterance at a time: an utterance ends where the
 // decoder's voice activity detection finds silence, as PocketSphinx's own continuous mode does.
+// An application command is one utterance however its speaker pauses: cut at a pause, "open" and
+// "firefox" would each have to be a command of its own.
 void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
-             std::future<ps_decoder_t*> claim, bool partials) {
+             std::future<ps_decoder_t*> claim, bool partials,
+             std::optional<AppVocabulary> vocabulary, bool english) {
   ps_decoder_t* decoder = claim.get();
+  std::shared_ptr<const AppGrammar> grammar;
+  try {
+    // Built here, off the caller's thread: the input queues meanwhile.
+    if (vocabulary) {
+      grammar = appGrammar(decoder, *vocabulary, english);
+      useGrammar(decoder, grammar);
+    }
+  } catch (...) {
+    state->giveBack(decoder);
+    state->end(std::current_exception());
+    return;
+  }
   std::exception_ptr failure;
   bool spokeBefore = false;  // a later utterance's text begins with a space
   bool inUtterance = false;
@@ -66,6 +83,7 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
 
   auto text = [&](const char* hypothesis) {
     std::string words = hypothesis ? hypothesis : "";
+    if (grammar) words = grammar->text(words);
     return spokeBefore && !words.empty() ? " " + words : words;
   };
   auto closeUtterance = [&] {
@@ -99,7 +117,7 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
     }
     const bool speech = ps_get_in_speech(decoder) != 0;
     if (speech && !inUtterance) inUtterance = true;
-    if (!speech && inUtterance) {
+    if (!speech && inUtterance && !grammar) {
       closeUtterance();
       ps_start_utt(decoder);
     } else if (inUtterance && partials) {
@@ -120,9 +138,14 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
 
 class PocketSphinxAnalyzer final : public SpeechAnalyzer {
  public:
-  PocketSphinxAnalyzer(std::shared_ptr<DecoderPool> pool, bool partials)
-      : state_(std::make_shared<AnalysisState>()), partials_(partials) {
+  PocketSphinxAnalyzer(std::shared_ptr<DecoderPool> pool, bool partials,
+                       std::optional<AppVocabulary> vocabulary, bool english)
+      : state_(std::make_shared<AnalysisState>()),
+        partials_(partials),
+        vocabulary_(std::move(vocabulary)),
+        english_(english) {
     state_->pool = std::move(pool);
+    state_->forGrammar = vocabulary_.has_value();
   }
 
   // An analyzer nobody holds any more gives its decoder back rather than wait for input forever.
@@ -152,7 +175,7 @@ class PocketSphinxAnalyzer final : public SpeechAnalyzer {
     // for a whole load.
     std::future<ps_decoder_t*> claim;
     try {
-      claim = state_->pool->acquire();
+      claim = state_->pool->acquire(vocabulary_.has_value());
     } catch (...) {
       state_->end(std::current_exception());
       throw;
@@ -166,7 +189,9 @@ class PocketSphinxAnalyzer final : public SpeechAnalyzer {
       if (cancelled) promiseBack();
     }
     if (cancelled) input.finish();  // a cancel that came during the claim found no input to end
-    std::thread(analyse, state_, std::move(input), std::move(claim), partials_).detach();
+    std::thread(analyse, state_, std::move(input), std::move(claim), partials_, vocabulary_,
+                english_)
+        .detach();
   }
 
   void finalizeAndFinishThroughEndOfInput() override {
@@ -198,18 +223,22 @@ class PocketSphinxAnalyzer final : public SpeechAnalyzer {
   void promiseBack() {
     if (!state_->holding || state_->promised) return;
     state_->promised = true;
-    state_->pool->promise();
+    state_->pool->promise(state_->forGrammar);
   }
 
   std::shared_ptr<AnalysisState> state_;
   bool partials_;
+  std::optional<AppVocabulary> vocabulary_;
+  bool english_;
 };
 
 }  // namespace
 
-std::shared_ptr<SpeechAnalyzer> makeSphinxAnalyzer(std::shared_ptr<DecoderPool> pool,
-                                                   bool partials) {
-  return std::make_shared<PocketSphinxAnalyzer>(std::move(pool), partials);
+std::shared_ptr<SpeechAnalyzer> makeSphinxAnalyzer(std::shared_ptr<DecoderPool> pool, bool partials,
+                                                   std::optional<AppVocabulary> vocabulary,
+                                                   bool english) {
+  return std::make_shared<PocketSphinxAnalyzer>(std::move(pool), partials, std::move(vocabulary),
+                                                english);
 }
 
 }  // namespace earshot::linux_platform

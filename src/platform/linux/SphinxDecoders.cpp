@@ -8,6 +8,7 @@
 #include <type_traits>
 
 #include "platform/PlatformError.hpp"
+#include "platform/linux/GrammarSearch.hpp"
 #include "platform/linux/SphinxModels.hpp"
 
 namespace earshot::linux_platform {
@@ -39,19 +40,26 @@ DecoderPool::DecoderPool(SphinxModel model, SphinxSearch search)
 
 DecoderPool::~DecoderPool() {
   for (ps_decoder_t* decoder : idle_) ps_free(decoder);
+  for (ps_decoder_t* decoder : grammarIdle_) ps_free(decoder);
 }
 
-std::future<ps_decoder_t*> DecoderPool::acquire() {
+std::future<ps_decoder_t*> DecoderPool::acquire(bool forGrammar) {
   std::shared_future<ps_decoder_t*> claimed;
   {
     std::lock_guard guard(lock_);
-    if (!idle_.empty()) {
-      ps_decoder_t* decoder = idle_.back();
-      idle_.pop_back();
+    auto take = [](std::vector<ps_decoder_t*>& from) {
+      ps_decoder_t* decoder = from.back();
+      from.pop_back();
       return ready(decoder);
-    }
+    };
+    if (forGrammar && !grammarIdle_.empty()) return take(grammarIdle_);
+    if (!idle_.empty()) return take(idle_);
     // A stopped analysis gives its decoder back within one buffer and one utterance's end;
     // loading another would cost the memory of a whole model for the rest of the process.
+    if (forGrammar && grammarPromised_ > static_cast<int>(grammarWaiting_.size())) {
+      grammarWaiting_.emplace_back();
+      return grammarWaiting_.back().get_future();
+    }
     if (promised_ > static_cast<int>(waiting_.size())) {
       waiting_.emplace_back();
       return waiting_.back().get_future();
@@ -65,25 +73,32 @@ std::future<ps_decoder_t*> DecoderPool::acquire() {
   return ready(load());
 }
 
-void DecoderPool::promise() {
+void DecoderPool::promise(bool forGrammar) {
   std::lock_guard guard(lock_);
-  ++promised_;
+  ++(forGrammar ? grammarPromised_ : promised_);
 }
 
-void DecoderPool::release(ps_decoder_t* decoder, bool promised) {
+void DecoderPool::release(ps_decoder_t* decoder, bool promised, bool forGrammar) {
   reset(decoder);
   std::lock_guard guard(lock_);
-  if (promised) --promised_;
-  handOut(decoder);
+  if (promised) --(forGrammar ? grammarPromised_ : promised_);
+  handOut(decoder, promised && forGrammar);
 }
 
-void DecoderPool::handOut(ps_decoder_t* decoder) {
-  if (!waiting_.empty()) {
-    waiting_.front().set_value(decoder);
-    waiting_.pop_front();
-  } else {
-    idle_.push_back(decoder);
-  }
+// A decoder promised to application-command analyses goes to one of them even when it kept its
+// language model (its grammar failed), since their waiters count on it.
+void DecoderPool::handOut(ps_decoder_t* decoder, bool promisedForGrammar) {
+  const bool general = hasLanguageModel(decoder);
+  auto give = [&](std::deque<std::promise<ps_decoder_t*>>& waiting) {
+    waiting.front().set_value(decoder);
+    waiting.pop_front();
+  };
+  if ((!general || promisedForGrammar) && !grammarWaiting_.empty())
+    give(grammarWaiting_);
+  else if (general && !waiting_.empty())
+    give(waiting_);
+  else
+    (general ? idle_ : grammarIdle_).push_back(decoder);
 }
 
 void DecoderPool::preload(const std::shared_ptr<DecoderPool>& self) {
@@ -109,7 +124,7 @@ void DecoderPool::preload(const std::shared_ptr<DecoderPool>& self) {
       else
         self->loadPromise_.set_value(decoder);
     } else if (decoder) {
-      self->handOut(decoder);
+      self->handOut(decoder, false);
     }
   }).detach();
 }

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/linux/GrammarSearch.hpp"
 #include "platform/linux/PocketSphinx.hpp"
 
 namespace earshot::linux_platform {
@@ -28,13 +29,19 @@ class DecoderPool {
   // background load, or a new load, in that order. Throws PlatformError when the model does not
   // load. The future is ready at once except for a promised decoder, which comes back as soon as
   // its analysis has closed its utterance.
-  std::future<ps_decoder_t*> acquire();
+  //
+  // An analysis of application commands (`forGrammar`) takes a decoder that had a grammar before
+  // one that still has its language model (which it gives up); the others never take one without
+  // a model.
+  std::future<ps_decoder_t*> acquire(bool forGrammar = false);
 
   // Announces that a decoder still in use will be released shortly, so that the next `acquire`
   // waits for it instead of loading another.
-  void promise();
-  // Gives a decoder back; `promised` when `promise()` was called for it.
-  void release(ps_decoder_t* decoder, bool promised);
+  // `forGrammar` as the analysis acquired it.
+  void promise(bool forGrammar = false);
+  // Gives a decoder back; `promised` when `promise()` was called for it, with the same
+  // `forGrammar`.
+  void release(ps_decoder_t* decoder, bool promised, bool forGrammar = false);
 
   // Starts a background load unless a decoder was ever made or is loading.
   void preload(const std::shared_ptr<DecoderPool>& self);
@@ -45,14 +52,18 @@ class DecoderPool {
  private:
   ps_decoder_t* load();
   void reset(ps_decoder_t* decoder) const;
-  void handOut(ps_decoder_t* decoder);  // with lock_ held
+  void handOut(ps_decoder_t* decoder, bool promisedForGrammar);  // with lock_ held
 
   SphinxModel model_;
   SphinxSearch search_;
   mutable std::mutex lock_;
   std::vector<ps_decoder_t*> idle_;
+  std::vector<ps_decoder_t*> grammarIdle_;
+  // Waiters for a promised decoder of each kind; a grammar analysis may wait for either kind.
   std::deque<std::promise<ps_decoder_t*>> waiting_;
-  int promised_ = 0;  // decoders announced by `promise()` and not yet released
+  std::deque<std::promise<ps_decoder_t*>> grammarWaiting_;
+  int promised_ = 0;         // decoders with a language model announced and not yet released
+  int grammarPromised_ = 0;  // the same for decoders that an application-command analysis holds
   int made_ = 0;
   std::vector<float> initialMean_;  // the live cepstral mean of a fresh decoder
   bool loading_ = false;

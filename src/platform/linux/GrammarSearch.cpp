@@ -1,0 +1,230 @@
+#include "platform/linux/GrammarSearch.hpp"
+
+#include <pocketsphinx.h>
+
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <unordered_map>
+
+#include "platform/linux/LetterToSound.hpp"
+#include "platform/linux/SphinxModels.hpp"
+
+namespace earshot::linux_platform {
+
+namespace {
+
+constexpr const char* searchName = "earshot-app-names";
+constexpr const char* modelSearch = "_default";
+
+// What one decoder has been given: the words added to its dictionary and the grammar in force.
+struct DecoderState {
+  std::set<std::string> added;
+  std::shared_ptr<const AppGrammar> installed;
+  GrammarCosts costs{0, 0};
+};
+
+std::mutex& stateLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::map<ps_decoder_t*, DecoderState>& states() {
+  static std::map<ps_decoder_t*, DecoderState> map;
+  return map;
+}
+DecoderState& state(ps_decoder_t* decoder) {
+  std::lock_guard guard(stateLock());
+  return states()[decoder];
+}
+
+// The dictionary as the model shipped it: words this process added are made again, so that a
+// grammar built on one decoder installs on any other of the language.
+Lexicon lexicon(ps_decoder_t* decoder, bool english) {
+  const DecoderState& known = state(decoder);
+  Lexicon result;
+  result.english = english;
+  result.lookup = [decoder, &known](const std::string& word) -> std::optional<std::string> {
+    if (known.added.contains(word)) return std::nullopt;
+    char* phones = ps_lookup_word(decoder, word.c_str());
+    if (!phones) return std::nullopt;
+    std::string text(phones);
+    std::free(phones);
+    return text;
+  };
+  if (english) {
+    result.guess = [](const std::string& word) { return LetterToSound::english().phones(word); };
+    result.readsAsWord = [](const std::string& word) {
+      return LetterToSound::english().readsAsWord(word);
+    };
+  }
+  return result;
+}
+
+void addWord(ps_decoder_t* decoder, DecoderState& state, const std::string& word,
+             const std::string& phones) {
+  if (state.added.contains(word)) return;
+  if (ps_add_word(decoder, word.c_str(), phones.c_str(), FALSE) < 0)
+    throw sphinxError(SphinxError::wordRefused,
+                      "The recognizer refused the word \"" + word + "\".");
+  state.added.insert(word);
+}
+
+fsg_model_t* makeFsg(ps_decoder_t* decoder, const AppGrammar& grammar, const GrammarCosts& costs) {
+  logmath_t* math = ps_get_logmath(decoder);
+  const float lw = cmd_ln_float32_r(ps_get_config(decoder), "-lw");
+  const int32 certain = 0;
+  auto cost = [&](double probability) {
+    return static_cast<int32>(logmath_log(math, probability) * lw);
+  };
+  const int32 garbageCost = cost(costs.garbagePhone);
+  const int32 fillerCost = cost(costs.filler);
+
+  // States: 0 start, 1 where names begin, 2 final, 3 the garbage loop, 4 and 5 after the command
+  // word and after one filler word, then the ends of names, then one per shared prefix of the
+  // names' words. Names end in several states that lead to the final one: adding an arc costs as
+  // many steps as the arcs already between its two states.
+  constexpr int32 firstEnd = 6;
+  constexpr int32 ends = 64;
+  std::map<std::pair<int32, std::string>, int32> prefixes;
+  int32 states = firstEnd + ends;
+  for (const auto& name : grammar.names) {
+    int32 at = 1;
+    for (std::size_t i = 0; i + 1 < name.size(); ++i) {
+      auto [found, fresh] = prefixes.try_emplace({at, name[i]}, states);
+      if (fresh) ++states;
+      at = found->second;
+    }
+  }
+  fsg_model_t* fsg = fsg_model_init(searchName, math, lw, states);
+  fsg->start_state = 0;
+  fsg->final_state = 2;
+  std::map<std::string, std::size_t> alternatives;
+  for (const auto& addition : grammar.additions)
+    alternatives[addition.word] = addition.pronunciations.size();
+  // Each pronunciation of a word is an arc of its own: the decoder's own search for them scans
+  // every arc once per word and takes seconds for a large catalog.
+  // The grammar's own word numbers: fsg_model_word_add looks a word up by scanning them all.
+  std::unordered_map<std::string, int32> numbers;
+  auto number = [&](const std::string& word) {
+    auto [found, fresh] = numbers.try_emplace(word, 0);
+    if (fresh) found->second = fsg_model_word_add(fsg, word.c_str());
+    return found->second;
+  };
+  auto arc = [&](int32 from, int32 to, const std::string& word, int32 cost) {
+    fsg_model_trans_add(fsg, from, to, cost, number(word));
+    auto found = alternatives.find(word);
+    if (found == alternatives.end()) return;
+    for (std::size_t i = 1; i < found->second; ++i)
+      fsg_model_trans_add(fsg, from, to, cost, number(word + "(" + std::to_string(i + 1) + ")"));
+  };
+  fsg_model_null_trans_add(fsg, 0, 4, certain);
+  for (const auto& word : grammar.commandWords) arc(0, 4, word, certain);
+  fsg_model_null_trans_add(fsg, 4, 5, certain);
+  fsg_model_null_trans_add(fsg, 5, 1, certain);
+  for (const auto& word : grammar.fillerWords) {
+    arc(4, 5, word, fillerCost);
+    arc(5, 1, word, fillerCost);
+  }
+  for (const auto& name : grammar.names) {
+    int32 at = 1;
+    for (std::size_t i = 0; i + 1 < name.size(); ++i) {
+      const int32 next = prefixes.at({at, name[i]});
+      arc(at, next, name[i], certain);
+      at = next;
+    }
+    arc(at, firstEnd + static_cast<int32>(std::hash<std::string>{}(name.back()) % ends),
+        name.back(), certain);
+  }
+  for (int32 end = firstEnd; end < firstEnd + ends; ++end)
+    fsg_model_null_trans_add(fsg, end, 2, certain);
+  for (const auto& phone : grammar.phones) {
+    const std::string word = std::string(garbagePrefix) + phone;
+    arc(4, 3, word, garbageCost);
+    arc(3, 3, word, garbageCost);
+  }
+  fsg_model_null_trans_add(fsg, 3, 2, certain);
+  // The search follows one null transition at a time; chains of them need their closure.
+  glist_free(fsg_model_null_trans_closure(fsg, nullptr));
+  return fsg;
+}
+
+// Words added to a decoder that has a language model join the model too, slowly (a third of a
+// second per thousand words) and for good. A decoder that takes application grammars gives its
+// language model up, under a stand-in grammar until the real one is made.
+void leaveLanguageModel(ps_decoder_t* decoder) {
+  if (!hasLanguageModel(decoder)) return;
+  fsg_model_t* fsg = fsg_model_init(searchName, ps_get_logmath(decoder), 1.0f, 2);
+  fsg->start_state = 0;
+  fsg->final_state = 1;
+  fsg_model_trans_add(fsg, 0, 1, 0, fsg_model_word_add(fsg, "<sil>"));
+  const int refused = ps_set_fsg(decoder, searchName, fsg);
+  fsg_model_free(fsg);
+  if (refused < 0 || ps_set_search(decoder, searchName) < 0)
+    throw sphinxError(SphinxError::grammarRefused,
+                      "The recognizer refused the application grammar.");
+  ps_unset_search(decoder, modelSearch);
+}
+
+}  // namespace
+
+bool hasLanguageModel(ps_decoder_t* decoder) {
+  ps_search_iter_t* search = ps_search_iter(decoder);
+  bool found = false;
+  for (; search; search = ps_search_iter_next(search))
+    if (std::string(ps_search_iter_val(search)) == modelSearch) found = true;
+  ps_search_iter_free(search);
+  return found;
+}
+
+std::shared_ptr<const AppGrammar> appGrammar(ps_decoder_t* decoder, const AppVocabulary& vocabulary,
+                                             bool english) {
+  struct Built {
+    AppVocabulary vocabulary;
+    std::shared_ptr<const AppGrammar> grammar;
+  };
+  static std::mutex lock;
+  static std::map<bool, Built> last;
+  {
+    std::lock_guard guard(lock);
+    if (auto found = last.find(english);
+        found != last.end() && found->second.vocabulary == vocabulary)
+      return found->second.grammar;
+  }
+  auto grammar =
+      std::make_shared<const AppGrammar>(makeAppGrammar(vocabulary, lexicon(decoder, english)));
+  std::lock_guard guard(lock);
+  last[english] = Built{vocabulary, grammar};
+  return grammar;
+}
+
+void useGrammar(ps_decoder_t* decoder, const std::shared_ptr<const AppGrammar>& grammar,
+                GrammarCosts costs) {
+  DecoderState& known = state(decoder);
+  if (known.installed != grammar || known.costs != costs) {
+    leaveLanguageModel(decoder);
+    for (const auto& addition : grammar->additions)
+      for (std::size_t i = 0; i < addition.pronunciations.size(); ++i)
+        addWord(decoder, known,
+                i == 0 ? addition.word : addition.word + "(" + std::to_string(i + 1) + ")",
+                addition.pronunciations[i]);
+    for (const auto& phone : grammar->phones)
+      addWord(decoder, known, std::string(garbagePrefix) + phone, phone);
+    fsg_model_t* fsg = makeFsg(decoder, *grammar, costs);
+    // Alternative pronunciations are arcs of the grammar already.
+    cmd_ln_set_boolean_r(ps_get_config(decoder), "-fsgusealtpron", FALSE);
+    const int refused = ps_set_fsg(decoder, searchName, fsg);
+    fsg_model_free(fsg);  // the search holds its own reference
+    if (refused < 0)
+      throw sphinxError(SphinxError::grammarRefused,
+                        "The recognizer refused the application grammar.");
+    known.installed = grammar;
+    known.costs = costs;
+  }
+  if (ps_set_search(decoder, searchName) < 0)
+    throw sphinxError(SphinxError::grammarRefused,
+                      "The recognizer refused the application grammar.");
+}
+
+}  // namespace earshot::linux_platform

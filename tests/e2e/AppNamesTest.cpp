@@ -1,0 +1,180 @@
+// Spoken application commands with --app-names: the final is a name that --find resolves, and
+// speech that names nothing gives "".
+#include <gtest/gtest.h>
+#include <pocketsphinx.h>
+
+#include <cstdlib>
+
+#include "catalog/AppNames.hpp"
+#include "platform/linux/GrammarSearch.hpp"
+#include "platform/linux/LinuxAudio.hpp"
+#include "platform/linux/PocketSphinx.hpp"
+#include "platform/linux/SphinxModels.hpp"
+#include "speech/FileTranscription.hpp"
+#include "support/AppFixtures.hpp"
+#include "support/Process.hpp"
+
+using namespace earshot;
+using namespace earshot::testing;
+
+namespace {
+
+std::string synthesize(const TemporaryFolder& dir, const std::string& name, const std::string& text,
+                       const std::string& voice = "slt") {
+  const std::string path = dir.file(name + ".wav");
+  const std::string command = "flite -voice " + voice + " -t '" + text + "' -o " + path;
+  EXPECT_EQ(std::system(command.c_str()), 0);
+  return path;
+}
+
+// A few desktop entries under a private HOME and XDG folders.
+class Machine {
+ public:
+  Machine() {
+    for (const auto& [id, name] : std::vector<std::pair<std::string, std::string>>{
+             {"org.inkscape.Inkscape", "Inkscape"},
+             {"gimp", "GNU Image Manipulation Program"},
+             {"code", "Visual Studio Code"},
+             {"com.obsproject.Studio", "OBS Studio"},
+             {"firefox", "Firefox"},
+             {"org.gnome.Calculator", "Calculator"},
+             {"org.gnome.Terminal", "Terminal"}})
+      makeDesktopFile(folder_.path() + "/data/applications/" + id + ".desktop",
+                      {"Type=Application", "Name=" + name, "Exec=true"});
+  }
+
+  RunResult run(const std::vector<std::string>& arguments) const {
+    RunOptions options;
+    options.environment = {{"HOME", folder_.path() + "/home"},
+                           {"XDG_DATA_HOME", folder_.path() + "/data"},
+                           {"XDG_DATA_DIRS", folder_.path() + "/none"},
+                           {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + folder_.path() + "/no-bus"}};
+    options.timeout = std::chrono::seconds(120);
+    return earshot::testing::run(EARSHOT_BINARY, arguments, options);
+  }
+
+  // The one event of a run, checked for its status and a silent standard error.
+  nlohmann::json answer(const std::vector<std::string>& arguments, int status) const {
+    const RunResult result = run(arguments);
+    EXPECT_EQ(result.status, status) << result.out;
+    EXPECT_EQ(result.err, "");
+    const auto events = result.events();
+    EXPECT_EQ(events.size(), 1u) << result.out;
+    return events.empty() ? nlohmann::json() : events[0];
+  }
+
+  const TemporaryFolder& folder() const { return folder_; }
+
+ private:
+  TemporaryFolder folder_;
+};
+
+}  // namespace
+
+TEST(AppNamesCommand, CommandsGiveNamesThatFindResolvesAndOtherSpeechNothing) {
+  Machine machine;
+  struct Case {
+    const char* said;
+    const char* voice;
+    const char* application;  // what --find answers; nullptr: the final is ""
+  };
+  for (const Case& c :
+       {Case{"open inkscape", "slt", "Inkscape"},
+        Case{"launch gimp", "rms", "GNU Image Manipulation Program"},
+        Case{"open visual studio code", "awb", "Visual Studio Code"},
+        Case{"open o b s studio", "slt", "OBS Studio"}, Case{"what time is it", "slt", nullptr}}) {
+    SCOPED_TRACE(c.said);
+    const auto path = synthesize(machine.folder(), "said", c.said, c.voice);
+    const auto final = machine.answer({"--file", path, "--app-names", "--language", "en"}, 0);
+    ASSERT_EQ(final.value("event", ""), "final") << final;
+    const std::string text = final.value("text", "");
+    if (!c.application) {
+      EXPECT_EQ(text, "");
+      continue;
+    }
+    const auto found = machine.answer({"--find", text, "--language", "en"}, 0);
+    EXPECT_EQ(found.value("name", ""), c.application) << text;
+  }
+}
+
+TEST(AppNamesCommand, WithoutTheFlagTheGeneralModelHearsTheSameFile) {
+  Machine machine;
+  const auto path = synthesize(machine.folder(), "said", "open inkscape");
+  const auto final = machine.answer({"--file", path, "--language", "en"}, 0);
+  EXPECT_NE(final.value("text", ""), "inkscape") << final;
+}
+
+TEST(AppNamesCommand, PortugueseWithoutItsModelIsAnUnsupportedLocale) {
+  if (linux_platform::PocketSphinxService(EARSHOT_SPHINX_MODELDIR).model("pt_BR"))
+    GTEST_SKIP() << "a Portuguese model is installed";
+  Machine machine;
+  const auto path = synthesize(machine.folder(), "said", "abre o firefox");
+  const auto error = machine.answer({"--file", path, "--language", "pt", "--app-names"}, 1);
+  EXPECT_EQ(error, (nlohmann::json{
+                       {"event", "error"}, {"reason", "locale-unsupported"}, {"detail", "pt_BR"}}));
+}
+
+// The analyzer itself: each analysis hears the vocabulary of its own module, on decoders that
+// already took another grammar, and the general model stays as it was beside them.
+TEST(AppNamesRecognizer, EachAnalyzerHearsItsOwnVocabulary) {
+  linux_platform::PocketSphinxService service;
+  linux_platform::LinuxAudioToolkit audio;
+  TemporaryFolder dir;
+  const auto path = synthesize(dir, "said", "open krita");
+  auto analyse = [&](const std::vector<std::string>& names) {
+    AppCatalog catalog;
+    for (const auto& name : names)
+      catalog.entries.push_back({AppRef{name, {}, "/x/" + name}, {name}});
+    return transcribeLikeMicrophone(audio, service, path, Language::english, 3,
+                                    MicrophoneFeed::defaultPieceFrames, appVocabulary(catalog));
+  };
+  const std::string general = transcribeLikeMicrophone(audio, service, path, Language::english);
+  EXPECT_EQ(analyse({"krita", "firefox"}), "krita");
+  // Krita uninstalled: its name is no longer heard, and nothing else is forced in its place.
+  EXPECT_EQ(analyse({"firefox", "terminal"}), "");
+  EXPECT_EQ(analyse({"krita 2", "krita"}), "krita");
+  EXPECT_EQ(analyse({}), "");  // an empty catalog names nothing
+  EXPECT_EQ(transcribeLikeMicrophone(audio, service, path, Language::english), general);
+}
+
+// The garbage loop's cost is the rejection threshold: too dear, it lets an unrelated sentence be
+// forced onto a name; at the chosen cost the sentence is rejected and a name still heard.
+TEST(AppNamesGrammar, TheGarbageCostDecidesBetweenRejectingAndForcing) {
+  const auto model = linux_platform::findSphinxModel(EARSHOT_SPHINX_MODELDIR, "en_US");
+  ASSERT_TRUE(model);
+  linux_platform::silenceSphinx();
+  cmd_ln_t* config =
+      cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model->acoustic.c_str(), "-lm",
+                  model->language.c_str(), "-dict", model->dictionary.c_str(), nullptr);
+  ps_decoder_t* decoder = ps_init(config);
+  cmd_ln_free_r(config);
+  ASSERT_TRUE(decoder);
+  AppCatalog catalog;
+  for (const char* name : {"krita", "firefox", "terminal", "calculator"})
+    catalog.entries.push_back({AppRef{name, {}, std::string("/x/") + name}, {name}});
+  const auto grammar = linux_platform::appGrammar(decoder, appVocabulary(catalog), true);
+
+  TemporaryFolder dir;
+  linux_platform::LinuxAudioToolkit audio;
+  auto heard = [&](const std::string& said, double garbage) {
+    linux_platform::useGrammar(decoder, grammar, {garbage, 1e-2});
+    auto file = audio.openForReading(synthesize(dir, "said", said));  // 16 kHz mono
+    auto whole =
+        PcmBuffer::make(file->processingFormat(), static_cast<std::uint32_t>(file->length()));
+    file->read(*whole);
+    std::vector<std::int16_t> pcm(8000, 0);
+    for (std::uint32_t i = 0; i < whole->frameLength(); ++i)
+      pcm.push_back(static_cast<std::int16_t>(whole->sample(i, 0) * 32000.0f));
+    pcm.resize(pcm.size() + 8000, 0);
+    ps_start_utt(decoder);
+    ps_process_raw(decoder, pcm.data(), pcm.size(), FALSE, TRUE);
+    ps_end_utt(decoder);
+    const char* hypothesis = ps_get_hyp(decoder, nullptr);
+    return grammar->text(hypothesis ? hypothesis : "");
+  };
+  const double chosen = linux_platform::GrammarCosts{}.garbagePhone;
+  EXPECT_EQ(heard("open krita", chosen), "krita");
+  EXPECT_EQ(heard("turn off the lights in the kitchen", chosen), "");
+  EXPECT_NE(heard("turn off the lights in the kitchen", 1e-9), "");
+  ps_free(decoder);
+}
