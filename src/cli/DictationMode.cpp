@@ -4,14 +4,16 @@
 
 #include "cli/Commands.hpp"
 #include "cli/Events.hpp"
+#include "cli/LiveAppNames.hpp"
 #include "dictation/Dictation.hpp"
 #include "platform/Platform.hpp"
 
 namespace earshot {
 
-int dictationMode(Platform& platform) {
+int dictationMode(Platform& platform, bool appNames) {
   MainLoop& loop = platform.loop;
   auto dictation = std::make_shared<Dictation>(platform, cliEvents());
+  if (appNames) dictation->speech().vocabulary = liveAppNames(platform);
   dictation->start();
   std::weak_ptr<Dictation> weak = dictation;
   readLines(

@@ -46,9 +46,11 @@ int runEntry(const Arguments& arguments, const Modes& modes) {
   if (arguments.flag("--keys")) return modes.survey ? modes.survey() : unavailable();
   if (auto path = arguments.argument("--file"))
     return modes.file ? modes.file(*path, arguments.flag("--app-names")) : unavailable();
-  if (arguments.flag("--dictate")) return modes.dictation ? modes.dictation() : unavailable();
+  const bool appNames = arguments.flag("--app-names");
+  if (arguments.flag("--dictate"))
+    return modes.dictation ? modes.dictation(appNames) : unavailable();
   const std::string key = arguments.argument("--key").value_or("auto");
-  return modes.listening ? modes.listening(key) : unavailable();
+  return modes.listening ? modes.listening(key, appNames) : unavailable();
 }
 
 Modes modesOn(Platform& platform) {
@@ -60,8 +62,10 @@ Modes modesOn(Platform& platform) {
   modes.file = [&platform](const std::string& path, bool appNames) {
     return fileMode(platform, path, appNames);
   };
-  modes.dictation = [&platform] { return dictationMode(platform); };
-  modes.listening = [&platform](const std::string& key) { return listeningMode(platform, key); };
+  modes.dictation = [&platform](bool appNames) { return dictationMode(platform, appNames); };
+  modes.listening = [&platform](const std::string& key, bool appNames) {
+    return listeningMode(platform, key, appNames);
+  };
   return modes;
 }
 

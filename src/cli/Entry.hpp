@@ -14,8 +14,8 @@ struct Modes {
   std::function<int(const std::string& text, bool exact, bool launch)> lookup;
   std::function<int()> survey;
   std::function<int(const std::string& path, bool appNames)> file;
-  std::function<int()> dictation;
-  std::function<int(const std::string& key)> listening;
+  std::function<int(bool appNames)> dictation;
+  std::function<int(const std::string& key, bool appNames)> listening;
 };
 
 // Sets the globals from the argument list, rejects an option without its value (status 2) and

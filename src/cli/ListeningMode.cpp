@@ -5,15 +5,17 @@
 #include "cli/Commands.hpp"
 #include "cli/Emit.hpp"
 #include "cli/Events.hpp"
+#include "cli/LiveAppNames.hpp"
 #include "core/Language.hpp"
 #include "listener/Ear.hpp"
 #include "platform/Platform.hpp"
 
 namespace earshot {
 
-int listeningMode(Platform& platform, const std::string& key) {
+int listeningMode(Platform& platform, const std::string& key, bool appNames) {
   MainLoop& loop = platform.loop;
   auto ear = std::make_shared<Ear>(platform, key, cliEvents());
+  if (appNames) ear->speech().vocabulary = liveAppNames(platform);
   ear->start();
   std::weak_ptr<Ear> weak = ear;
   readLines(

@@ -28,18 +28,6 @@ Activity<void> finalizeOnBackground(std::shared_ptr<SpeechAnalyzer> analyzer, Ma
   return onBackground([analyzer] { analyzer->finalizeAndFinishThroughEndOfInput(); }, loop);
 }
 
-// At the deadline of a finish: the ending is given up, the analyzer told to stop, and the text
-// is what was recognized so far.
-std::function<std::string()> atDeadline(Activity<std::string> ending,
-                                        std::shared_ptr<SpeechAnalyzer> analyzer,
-                                        std::shared_ptr<TranscriptBox> box, MainLoop& loop) {
-  return [ending, analyzer, box, &loop] {
-    ending.cancel();
-    spawn(stopNow(analyzer), loop);
-    return box->text();
-  };
-}
-
 Co<std::string> cancelling(std::shared_ptr<SpeechAnalyzer> analyzer,
                            std::optional<Activity<std::string>> previous) {
   if (analyzer) analyzer->cancelAndFinishNow();
@@ -98,7 +86,13 @@ Co<std::string> SpeechInput::finish(TakeRef take) {
   auto self = shared_from_this();
   release(take);
   Activity<std::string> activity = *take->ending_;
-  auto fallback = atDeadline(activity, take->analyzer_, take->transcript_, platform_.loop);
+  // At the deadline the ending is given up, the analyzer (made by then or not) told to stop, and
+  // the text is what was recognized so far.
+  auto fallback = [activity, take, &loop = platform_.loop] {
+    activity.cancel();
+    spawn(stopNow(take->analyzer_), loop);
+    return take->transcript_->text();
+  };
   auto waiting = firstOf(activity, finishWait, std::move(fallback));
   co_return co_await std::move(waiting);
 }

@@ -32,6 +32,9 @@ class SpeechInput : public std::enable_shared_from_this<SpeechInput> {
   // Set by the user; called on the main thread.
   std::function<void(std::int64_t id, const std::string& text)> onPartial;
   std::function<void(std::int64_t id, float level)> onLevel;
+  // When set, takes hear only the application commands it gives. It is asked off the main thread
+  // as a take opens (it may scan the catalog), while capture already runs.
+  std::function<std::shared_ptr<const AppVocabulary>()> vocabulary;
 
   Recognizer& recognizer() { return recognizer_; }
 
@@ -73,6 +76,12 @@ class SpeechInput : public std::enable_shared_from_this<SpeechInput> {
   Co<TakeRef> open(Language language, std::int64_t id, std::function<bool()> wanted);
   // Capture, the analyzer and its reader for a take that may open now.
   TakeRef attach(const Recognizer::Readiness& ready, std::int64_t id);
+  // The analyzer of a take that waits for its vocabulary.
+  static Co<void> hear(std::weak_ptr<Take> weak, Platform& platform,
+                       std::function<std::shared_ptr<const AppVocabulary>()> vocabulary,
+                       std::shared_ptr<PartialSink> sink, std::string locale,
+                       std::optional<Activity<std::string>> previousEnding,
+                       AnalyzerInputStream input);
   static Co<std::string> ending(TakeRef take, MainLoop& loop);
   void release(TakeRef take);
   void stopCapture(TakeRef take);

@@ -51,6 +51,13 @@ Activity<void> readResults(SpeechAnalyzer& analyzer, std::shared_ptr<PartialSink
       loop);
 }
 
+std::shared_ptr<SpeechAnalyzer> makeAnalyzer(SpeechService& speech, const std::string& locale,
+                                             std::optional<AppVocabulary> vocabulary) {
+  return speech.makeAnalyzer(
+      {Recognizer::makeTranscriber(locale, std::move(vocabulary))},
+      {SpeechAnalyzer::Priority::userInitiated, SpeechAnalyzer::ModelRetention::processLifetime});
+}
+
 Co<void> startAnalyzer(std::optional<Activity<std::string>> previousEnding,
                        std::shared_ptr<SpeechAnalyzer> analyzer, AnalyzerInputStream input) {
   // The previous analyzer finishes first, so that two never compete for the recognizer.
@@ -109,15 +116,38 @@ SpeechInput::TakeRef SpeechInput::attach(const Recognizer::Readiness& ready, std
     throw;
   }
 
-  auto analyzer = platform_.speech.makeAnalyzer(
-      {Recognizer::makeTranscriber(ready.locale)},
-      {SpeechAnalyzer::Priority::userInitiated, SpeechAnalyzer::ModelRetention::processLifetime});
-  take->analyzer_ = analyzer;
   take->continuation_ = stream;
   current_ = take;
+  if (vocabulary) {
+    take->analyzerStart_ = spawn(
+        hear(take, platform_, vocabulary, partials(id), ready.locale, lastEnding_, stream), loop);
+    return take;
+  }
+  auto analyzer = makeAnalyzer(platform_.speech, ready.locale, std::nullopt);
+  take->analyzer_ = analyzer;
   if (analyzer) take->resultsTask_ = readResults(*analyzer, partials(id), take->transcript_, loop);
   take->analyzerStart_ = spawn(startAnalyzer(lastEnding_, analyzer, stream), loop);
   return take;
+}
+
+Co<void> SpeechInput::hear(std::weak_ptr<Take> weak, Platform& platform,
+                           std::function<std::shared_ptr<const AppVocabulary>()> vocabulary,
+                           std::shared_ptr<PartialSink> sink, std::string locale,
+                           std::optional<Activity<std::string>> previousEnding,
+                           AnalyzerInputStream input) {
+  auto asking = onBackground(std::move(vocabulary), platform.loop);
+  const std::shared_ptr<const AppVocabulary> words = co_await std::move(asking);
+  if (co_await cancelled()) throw Failure::notRunning();
+  std::shared_ptr<SpeechAnalyzer> analyzer;
+  if (auto take = weak.lock(); take && words) {
+    analyzer = makeAnalyzer(platform.speech, locale, *words);
+    take->analyzer_ = analyzer;
+    if (analyzer)
+      take->resultsTask_ =
+          readResults(*analyzer, std::move(sink), take->transcript_, platform.loop);
+  }
+  auto starting = startAnalyzer(std::move(previousEnding), analyzer, std::move(input));
+  co_await std::move(starting);
 }
 
 }  // namespace earshot

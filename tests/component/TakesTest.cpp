@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <future>
 #include <memory>
 #include <thread>
 
@@ -321,6 +322,65 @@ TEST_F(Takes, ConfigurationChangesOfAReplacedEngineAreIgnored) {
   fake.capture.fireConfigurationChanged(*first);
   loop.advance(400ms);
   EXPECT_EQ(fake.capture.enginesMade(), made);
+}
+
+// A vocabulary answered only when the test says so, as a slow catalog scan.
+struct SlowVocabulary {
+  std::promise<void> answer;
+  std::shared_future<void> answered = answer.get_future().share();
+  AppVocabulary words{{"open"}, {"the"}, {"firefox", "gimp"}};
+
+  std::function<std::shared_ptr<const AppVocabulary>()> source() {
+    return [answered = answered, words = words] {
+      answered.wait();
+      return std::make_shared<const AppVocabulary>(words);
+    };
+  }
+};
+
+std::size_t analyzersMade(const earshot::testing::FakeSpeechService& service) {
+  std::size_t made = 0;
+  for (const auto& call : service.calls()) made += call.starts_with("analyzer");
+  return made;
+}
+
+TEST_F(Takes, ASlowVocabularyDelaysTheAnalyzerNotTheCapture) {
+  SlowVocabulary vocabulary;
+  speech->vocabulary = vocabulary.source();
+  auto analyzer = std::make_shared<FakeAnalyzer>();
+  analyzer->script = {{"firefox", true}};
+  TakeRef take = open(3, analyzer);
+  EXPECT_TRUE(engine()->isRunning());
+  EXPECT_EQ(engine()->feed(4), 4);
+  EXPECT_EQ(analyzersMade(fake.speech), 0u);
+  // Let go before the answer: what was captured still reaches the analyzer.
+  auto ending = finish(take);
+  loop.runUntilIdle();
+  EXPECT_FALSE(engine()->isRunning());
+  vocabulary.answer.set_value();
+  EXPECT_EQ(settle(ending), "firefox");
+  ASSERT_EQ(fake.speech.analyzerModules.size(), 1u);
+  EXPECT_EQ(fake.speech.analyzerModules.front().vocabulary, vocabulary.words);
+  EXPECT_EQ(analyzer->inputs(), 4u);
+  EXPECT_FALSE(take->failed());
+}
+
+TEST_F(Takes, ATakeCancelledBeforeItsVocabularyCameMakesNoAnalyzer) {
+  SlowVocabulary vocabulary;
+  speech->vocabulary = vocabulary.source();
+  TakeRef take = open(4);
+  engine()->feed(2);
+  speech->cancel(take);
+  vocabulary.answer.set_value();
+  loop.advance(100ms);
+  EXPECT_EQ(analyzersMade(fake.speech), 0u);
+  // The next take is not held up by the one thrown away.
+  auto analyzer = std::make_shared<FakeAnalyzer>();
+  analyzer->script = {{"gimp", true}};
+  TakeRef next = open(5, analyzer);
+  engine()->feed(1);
+  EXPECT_EQ(settle(finish(next)), "gimp");
+  EXPECT_EQ(analyzersMade(fake.speech), 1u);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "speech/FileTranscription.hpp"
 #include "support/AppFixtures.hpp"
 #include "support/Process.hpp"
+#include "support/PulseServer.hpp"
 
 using namespace earshot;
 using namespace earshot::testing;
@@ -43,14 +44,17 @@ class Machine {
                       {"Type=Application", "Name=" + name, "Exec=true"});
   }
 
-  RunResult run(const std::vector<std::string>& arguments) const {
+  RunResult run(const std::vector<std::string>& arguments,
+                const std::map<std::string, std::string>& more = {},
+                const std::string& program = EARSHOT_BINARY) const {
     RunOptions options;
     options.environment = {{"HOME", folder_.path() + "/home"},
                            {"XDG_DATA_HOME", folder_.path() + "/data"},
                            {"XDG_DATA_DIRS", folder_.path() + "/none"},
                            {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + folder_.path() + "/no-bus"}};
+    options.environment.insert(more.begin(), more.end());
     options.timeout = std::chrono::seconds(120);
-    return earshot::testing::run(EARSHOT_BINARY, arguments, options);
+    return earshot::testing::run(program, arguments, options);
   }
 
   // The one event of a run, checked for its status and a silent standard error.
@@ -95,6 +99,29 @@ TEST(AppNamesCommand, CommandsGiveNamesThatFindResolvesAndOtherSpeechNothing) {
     const auto found = machine.answer({"--find", text, "--language", "en"}, 0);
     EXPECT_EQ(found.value("name", ""), c.application) << text;
   }
+}
+
+// The live modes hear the same names: a command said into the microphone during a dictation.
+TEST(AppNamesCommand, ADictationHearsAnApplicationName) {
+  Machine machine;
+  PulseServer pulse;
+  ASSERT_TRUE(pulse.running());
+  const auto path = synthesize(machine.folder(), "said", "open visual studio code");
+  // The command is played once the take listens, then "stop" is written (and the input kept open:
+  // its end would cancel).
+  const std::string script =
+      "{ sleep 1.5; paplay --device=mic \"$1\"; sleep 1; echo stop; sleep 3; } |"
+      " exec \"$0\" --dictate --app-names --language en";
+  const auto result =
+      machine.run({"-c", script, EARSHOT_BINARY, path}, pulse.environment(), "/bin/sh");
+  EXPECT_EQ(result.status, 0) << result.out;
+  EXPECT_EQ(result.err, "");
+  const auto events = result.events();
+  ASSERT_FALSE(events.empty());
+  ASSERT_EQ(events.back().value("event", ""), "final") << result.out;
+  const std::string text = events.back().value("text", "");
+  const auto found = machine.answer({"--find", text, "--language", "en"}, 0);
+  EXPECT_EQ(found.value("name", ""), "Visual Studio Code") << text;
 }
 
 TEST(AppNamesCommand, WithoutTheFlagTheGeneralModelHearsTheSameFile) {

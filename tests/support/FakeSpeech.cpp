@@ -147,6 +147,7 @@ std::unique_ptr<AssetInstallationRequest> FakeSpeechService::assetInstallationRe
 std::shared_ptr<SpeechAnalyzer> FakeSpeechService::makeAnalyzer(
     const std::vector<SpeechTranscriber>& modules, SpeechAnalyzer::Options) {
   record("analyzer " + (modules.empty() ? std::string() : modules.front().locale));
+  analyzerModules = modules;
   auto analyzer = nextAnalyzer ? nextAnalyzer : std::make_shared<FakeAnalyzer>();
   nextAnalyzer = nullptr;
   return analyzer;

@@ -97,6 +97,8 @@ class FakeSpeechService final : public SpeechService {
                                                SpeechAnalyzer::Options options) override;
 
   std::vector<SpeechTranscriber> lastModules;
+  // The modules of the last analyzer made.
+  std::vector<SpeechTranscriber> analyzerModules;
 
  private:
   void record(std::string call);

@@ -32,12 +32,12 @@ Chosen choose(std::vector<std::string> list) {
     chosen = {"file", path, false, false, appNames};
     return 0;
   };
-  modes.dictation = [&] {
-    chosen.mode = "dictation";
+  modes.dictation = [&](bool appNames) {
+    chosen = {"dictation", "", false, false, appNames};
     return 0;
   };
-  modes.listening = [&](const std::string& key) {
-    chosen = {"listening", key};
+  modes.listening = [&](const std::string& key, bool appNames) {
+    chosen = {"listening", key, false, false, appNames};
     return 0;
   };
   runEntry(Arguments(std::move(list)), modes);
@@ -78,16 +78,24 @@ TEST(Entry, ModesFollowTheirPrecedence) {
   EXPECT_EQ(choose({"--key", "control-shift-space"}).value, "control-shift-space");
 }
 
-TEST(Entry, AppNamesIsAFlagOfTheFileModeWhereverItStands) {
+TEST(Entry, AppNamesIsAFlagOfTheHearingModesWhereverItStands) {
   EXPECT_FALSE(choose({"--file", "x"}).appNames);
-  for (const auto& list :
-       std::vector<std::vector<std::string>>{{"--file", "x", "--app-names"},
-                                             {"--app-names", "--file", "x"},
-                                             {"--language", "en", "--app-names", "--file", "x"}}) {
-    const auto chosen = choose(list);
-    EXPECT_EQ(chosen.mode, "file");
-    EXPECT_EQ(chosen.value, "x");
-    EXPECT_TRUE(chosen.appNames);
+  EXPECT_FALSE(choose({"--dictate"}).appNames);
+  EXPECT_FALSE(choose({}).appNames);
+  struct Row {
+    std::vector<std::string> list;
+    std::string mode;
+  };
+  for (const auto& row :
+       std::vector<Row>{{{"--file", "x", "--app-names"}, "file"},
+                        {{"--app-names", "--file", "x"}, "file"},
+                        {{"--language", "en", "--app-names", "--file", "x"}, "file"},
+                        {{"--dictate", "--app-names"}, "dictation"},
+                        {{"--app-names", "--key", "f9"}, "listening"},
+                        {{"--app-names"}, "listening"}}) {
+    const auto chosen = choose(row.list);
+    EXPECT_EQ(chosen.mode, row.mode);
+    EXPECT_TRUE(chosen.appNames) << row.mode;
   }
   EXPECT_EQ(choose({"--app-names", "--find", "gimp"}).mode, "lookup");
 }
