@@ -1,0 +1,72 @@
+// The pool between analyses of both kinds: each waits only for a decoder it can use, so neither
+// waits in vain nor loads a model it need not.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "catalog/AppNames.hpp"
+#include "platform/linux/GrammarSearch.hpp"
+#include "platform/linux/SphinxDecoders.hpp"
+#include "platform/linux/SphinxModels.hpp"
+
+using namespace earshot;
+using namespace earshot::linux_platform;
+using namespace std::chrono_literals;
+
+namespace {
+
+bool isReady(std::future<ps_decoder_t*>& decoder, std::chrono::milliseconds within = 0ms) {
+  return decoder.wait_for(within) == std::future_status::ready;
+}
+
+}  // namespace
+
+TEST(DecoderPool, CommandAndGeneralAnalysesWaitOnlyForDecodersTheyCanUse) {
+  const auto model = findSphinxModel(EARSHOT_SPHINX_MODELDIR, "en_US");
+  ASSERT_TRUE(model);
+  silenceSphinx();
+  auto pool = std::make_shared<DecoderPool>(*model, SphinxSearch{});
+
+  // A general analysis is stopping: a command analysis waits for its decoder.
+  ps_decoder_t* first = pool->acquire(false).get();
+  pool->promise(false);
+  auto command = pool->acquire(true);
+  EXPECT_FALSE(isReady(command));
+  pool->release(first, true, false);
+  ASSERT_TRUE(isReady(command, 5s));
+  ps_decoder_t* commands = command.get();
+  EXPECT_EQ(commands, first);
+  EXPECT_EQ(pool->made(), 1);
+
+  AppCatalog catalog;
+  catalog.entries.push_back({AppRef{"firefox", {}, "/x/firefox"}, {"firefox"}});
+  useGrammar(commands, appGrammar(commands, appVocabulary(catalog), true));
+  ASSERT_FALSE(hasLanguageModel(commands));
+
+  // A command analysis is stopping: its decoder has no language model, so a general analysis
+  // loads its own at once instead of waiting for it.
+  pool->promise(true);
+  auto general = pool->acquire(false);
+  ASSERT_TRUE(isReady(general));
+  ps_decoder_t* second = general.get();
+  EXPECT_NE(second, commands);
+  EXPECT_EQ(pool->made(), 2);
+
+  // The next command analysis waits for the promised one and takes it back.
+  auto next = pool->acquire(true);
+  EXPECT_FALSE(isReady(next));
+  pool->release(commands, true, true);
+  ASSERT_TRUE(isReady(next, 5s));
+  EXPECT_EQ(next.get(), commands);
+
+  // Back in the pool, each kind goes to its own kind first.
+  pool->release(commands, false, true);
+  pool->release(second, false, false);
+  auto generalAgain = pool->acquire(false);
+  EXPECT_EQ(generalAgain.get(), second);
+  auto commandAgain = pool->acquire(true);
+  EXPECT_EQ(commandAgain.get(), commands);
+  EXPECT_EQ(pool->made(), 2);
+  pool->release(second, false, false);
+  pool->release(commands, false, true);
+}
