@@ -45,7 +45,7 @@ class Workspace {
   virtual std::optional<std::string> readFile(const std::string& path, std::size_t limit) const = 0;
 
   // Every desktop entry, hidden ones included, in precedence order; an ID found first shadows later
-  // ones.
+  // ones. Read afresh at each call: a long-running mode scans again to see new applications.
   virtual std::vector<DesktopEntry> desktopEntries() = 0;
   // The desktop entry stored in one file, read under the given ID.
   virtual std::optional<DesktopEntry> desktopEntry(const std::string& path,

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "support/AppFixtures.hpp"
 #include "support/Child.hpp"
 #include "support/Exec.hpp"
 #include "support/Process.hpp"
@@ -31,8 +32,10 @@ const std::string recording =
 // standard error kept in a file.
 class Listener {
  public:
-  Listener(const std::map<std::string, std::string>& environment, const std::string& errors)
+  Listener(const std::map<std::string, std::string>& environment, const std::string& errors,
+           std::vector<std::string> arguments = {})
       : errors_(errors) {
+    arguments.insert(arguments.begin(), {"--language", "en"});
     int in[2], out[2];
     if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC)) std::abort();
     auto env = environmentWith(environment);
@@ -42,7 +45,7 @@ class Listener {
       dup2(out[1], 1);
       int file = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       dup2(file, 2);
-      execute(EARSHOT_BINARY, {"--language", "en"}, env);
+      execute(EARSHOT_BINARY, arguments, env);
     }
     close(in[0]);
     close(out[1]);
@@ -134,10 +137,12 @@ class ListenTest : public ::testing::Test {
     }
   }
 
-  Listener& start() {
+  Listener& start(std::vector<std::string> arguments = {},
+                  const std::map<std::string, std::string>& more = {}) {
     auto environment = pulse_.environment();
     environment["DISPLAY"] = x_.display();
-    listener_ = std::make_unique<Listener>(environment, folder_.file("stderr"));
+    environment.insert(more.begin(), more.end());
+    listener_ = std::make_unique<Listener>(environment, folder_.file("stderr"), arguments);
     return *listener_;
   }
   std::string errorsOf() {
@@ -202,6 +207,35 @@ TEST_F(ListenTest, AHoldWithSpeechGivesItsEventsInOrderAndAHeldCloseToTheHold) {
   const json final = events.back();
   EXPECT_FALSE(final.value("text", "").empty()) << final;
   EXPECT_NEAR(final.value("held", 0.0), held, 0.5) << final;
+}
+
+// An application installed while the listener runs can be said at the next hold.
+TEST_F(ListenTest, WithAppNamesAHoldHearsAnApplicationInstalledMeanwhile) {
+  const std::string data = folder_.path() + "/data";
+  makeDesktopFile(data + "/applications/firefox.desktop",
+                  {"Type=Application", "Name=Firefox", "Exec=true"});
+  Listener& listener = start({"--app-names"}, {{"HOME", folder_.path() + "/home"},
+                                               {"XDG_DATA_HOME", data},
+                                               {"XDG_DATA_DIRS", folder_.path() + "/none"}});
+  ASSERT_EQ(listener.next().value("event", ""), "ready");
+  makeDesktopFile(data + "/applications/code.desktop",
+                  {"Type=Application", "Name=Visual Studio Code", "Exec=true"});
+  // The first scan is older than the cache's age at the hold.
+  std::this_thread::sleep_for(6s);
+  const std::string said = folder_.file("said.wav");
+  RunOptions synthesis;
+  synthesis.timeout = 30s;
+  ASSERT_EQ(run(programPath("flite"),
+                {"-voice", "slt", "-t", "open visual studio code", "-o", said}, synthesis)
+                .status,
+            0);
+  xdotool({"keydown", "alt+space"});
+  pulse_.play(said, "mic");
+  std::this_thread::sleep_for(3s);
+  xdotool({"keyup", "alt+space"});
+  const auto events = listener.until("final", 30s);
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.back().value("text", ""), "visual studio code") << json(events).dump();
 }
 
 TEST_F(ListenTest, EscapeDuringAHoldCancelsIt) {

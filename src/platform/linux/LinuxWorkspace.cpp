@@ -143,6 +143,7 @@ const std::vector<LinuxDesktopEntry>& LinuxWorkspace::linuxEntries() {
 }
 
 std::vector<DesktopEntry> LinuxWorkspace::desktopEntries() {
+  entries_.reset();
   std::vector<DesktopEntry> out;
   for (const auto& known : linuxEntries()) out.push_back(known.entry);
   return out;
