@@ -1,12 +1,13 @@
 #include "cli/Commands.hpp"
 
 #include <unicode/uchar.h>
-#include <unicode/utf8.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <thread>
+
+#include "core/Trim.hpp"
 
 namespace earshot {
 
@@ -15,30 +16,12 @@ namespace {
 // Longer than any command; what lies beyond is never looked at.
 constexpr std::size_t longestLine = 4096;
 
-bool blank(UChar32 c) {
-  return c == '\t' || (c >= 0 && u_charType(c) == U_SPACE_SEPARATOR);
+bool blank(std::int32_t c) {
+  return c == '\t' || u_charType(c) == U_SPACE_SEPARATOR;
 }
 
 std::string_view trimmedBlanks(std::string_view line) {
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(line.data());
-  const auto length = static_cast<std::int32_t>(line.size());
-  std::int32_t begin = 0;
-  while (begin < length) {
-    std::int32_t next = begin;
-    UChar32 c;
-    U8_NEXT(bytes, next, length, c);
-    if (!blank(c)) break;
-    begin = next;
-  }
-  std::int32_t end = length;
-  while (end > begin) {
-    std::int32_t previous = end;
-    UChar32 c;
-    U8_PREV(bytes, begin, previous, c);
-    if (!blank(c)) break;
-    end = previous;
-  }
-  return line.substr(static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin));
+  return trimmedCodePoints(line, blank);
 }
 
 }  // namespace

@@ -1,10 +1,11 @@
 #include "speech/TranscriptBox.hpp"
 
 #include <unicode/uchar.h>
-#include <unicode/utf8.h>
 
 #include <cstdint>
 #include <limits>
+
+#include "core/Trim.hpp"
 
 namespace earshot {
 
@@ -17,25 +18,8 @@ std::string trimmed(const std::string& text) {
   }
   // Every Unicode white space and line break counts (no-break space, line separator, ...), not
   // only the ASCII ones; a byte that is not UTF-8 stops the trim.
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
-  const auto length = static_cast<std::int32_t>(text.size());
-  std::int32_t begin = 0;
-  while (begin < length) {
-    std::int32_t next = begin;
-    UChar32 c;
-    U8_NEXT(bytes, next, length, c);
-    if (c < 0 || !u_isUWhiteSpace(c)) break;
-    begin = next;
-  }
-  std::int32_t end = length;
-  while (end > begin) {
-    std::int32_t previous = end;
-    UChar32 c;
-    U8_PREV(bytes, begin, previous, c);
-    if (c < 0 || !u_isUWhiteSpace(c)) break;
-    end = previous;
-  }
-  return text.substr(static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin));
+  return std::string(
+      trimmedCodePoints(text, [](std::int32_t c) { return bool(u_isUWhiteSpace(c)); }));
 }
 
 std::string TranscriptBox::update(const std::string& text, bool isFinal) {
