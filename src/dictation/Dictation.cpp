@@ -6,28 +6,6 @@
 
 namespace earshot {
 
-namespace {
-
-Co<void> prepareQuietly(std::shared_ptr<SpeechInput> speech, Language language) {
-  try {
-    co_await speech->recognizer().prepare(language);
-  } catch (...) {
-    // Only the take's own outcome is reported.
-  }
-}
-
-bool letGo(std::exception_ptr error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const SpeechFailure& failure) {
-    return failure.kind() == SpeechFailure::Case::letGo;
-  } catch (...) {
-  }
-  return false;
-}
-
-}  // namespace
-
 Dictation::Dictation(Platform& platform, EventSink events)
     : platform_(platform),
       speech_(std::make_shared<SpeechInput>(platform)),
@@ -86,7 +64,7 @@ std::function<bool()> Dictation::stillWanted() {
 }
 
 void Dictation::refused(std::exception_ptr failure) {
-  if (!letGo(failure))
+  if (failureCase(failure) != SpeechFailure::Case::letGo)
     close("error", events_.reason(failure));
   else if (cancelled_)
     close("cancelled");

@@ -13,24 +13,6 @@ namespace {
 // The system's shortcut for something else; never taken as an Escape chord.
 constexpr std::uint32_t reservedEscape = VoiceKeyCombo::option | VoiceKeyCombo::command;
 
-Co<void> prepareQuietly(std::shared_ptr<SpeechInput> speech, Language language) {
-  try {
-    co_await speech->recognizer().prepare(language);
-  } catch (...) {
-    // The next take reports its own failure.
-  }
-}
-
-std::optional<SpeechFailure::Case> failureCase(std::exception_ptr error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const SpeechFailure& failure) {
-    return failure.kind();
-  } catch (...) {
-  }
-  return std::nullopt;
-}
-
 }  // namespace
 
 std::vector<std::uint32_t> escapeModifiers(std::uint32_t modifiers) {

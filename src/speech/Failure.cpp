@@ -20,4 +20,14 @@ const char* SpeechFailure::what() const noexcept {
   return "unknown";
 }
 
+std::optional<SpeechFailure::Case> failureCase(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const SpeechFailure& failure) {
+    return failure.kind();
+  } catch (...) {
+  }
+  return std::nullopt;
+}
+
 }  // namespace earshot

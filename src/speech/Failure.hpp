@@ -1,6 +1,7 @@
 #pragma once
 
 #include <exception>
+#include <optional>
 #include <string>
 
 namespace earshot {
@@ -44,5 +45,8 @@ class SpeechFailure : public std::exception {
   Case case_;
   std::string identifier_;
 };
+
+// The case of an error that is a SpeechFailure; nothing for any other error.
+std::optional<SpeechFailure::Case> failureCase(std::exception_ptr error);
 
 }  // namespace earshot

@@ -45,4 +45,12 @@ std::shared_ptr<PartialSink> SpeechInput::partials(std::int64_t id) {
   });
 }
 
+Co<void> prepareQuietly(std::shared_ptr<SpeechInput> speech, Language language) {
+  try {
+    co_await speech->recognizer().prepare(language);
+  } catch (...) {
+    // The take reports its own failure.
+  }
+}
+
 }  // namespace earshot

@@ -20,6 +20,11 @@
 
 namespace earshot {
 
+class SpeechInput;
+
+// Readies the recognizer for `language` ahead of the first take; a failure is left to the take.
+Co<void> prepareQuietly(std::shared_ptr<SpeechInput> speech, Language language);
+
 class SpeechInput : public std::enable_shared_from_this<SpeechInput> {
  public:
   using Failure = SpeechFailure;
