@@ -14,6 +14,26 @@ namespace earshot {
 
 namespace {
 
+// The character of a one-letter escape such as \n.
+char controlEscape(char letter) {
+  switch (letter) {
+    case 'n':
+      return '\n';
+    case 't':
+      return '\t';
+    case 'r':
+      return '\r';
+    case 'a':
+      return '\a';
+    case 'b':
+      return '\b';
+    case 'f':
+      return '\f';
+    default:
+      return '\v';
+  }
+}
+
 struct PlistFree {
   void operator()(plist_t node) const { plist_free(node); }
 };
@@ -150,41 +170,22 @@ class StringsReader {
       char e = text_[at_++];
       switch (e) {
         case 'n':
-          out.push_back('\n');
-          break;
         case 't':
-          out.push_back('\t');
-          break;
         case 'r':
-          out.push_back('\r');
-          break;
         case 'a':
-          out.push_back('\a');
-          break;
         case 'b':
-          out.push_back('\b');
-          break;
         case 'f':
-          out.push_back('\f');
-          break;
         case 'v':
-          out.push_back('\v');
+          out.push_back(controlEscape(e));
           break;
         case 'U':
         case 'u': {
           auto high = unit();
           if (!high) return std::nullopt;
           std::uint32_t code = *high;
-          if (code >= 0xD800 && code <= 0xDBFF && text_.substr(at_, 2) == "\\U") {
-            std::size_t back = at_;
-            at_ += 2;
-            auto low = unit();
-            if (low && *low >= 0xDC00 && *low <= 0xDFFF) {
-              code = 0x10000 + ((code - 0xD800) << 10) + (*low - 0xDC00);
-            } else {
-              at_ = back;
-            }
-          } else if (code >= 0xD800 && code <= 0xDBFF && text_.substr(at_, 2) == "\\u") {
+          // A surrogate pair is written as two escapes, of either case.
+          if (code >= 0xD800 && code <= 0xDBFF &&
+              (text_.substr(at_, 2) == "\\U" || text_.substr(at_, 2) == "\\u")) {
             std::size_t back = at_;
             at_ += 2;
             auto low = unit();
