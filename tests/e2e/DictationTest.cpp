@@ -100,8 +100,8 @@ class LiveDictation : public ::testing::Test {
     const auto events = process_->until("open", 30s);
     return !events.empty() && std::none_of(events.begin(), events.end(), closing);
   }
-  std::string sentence(const std::string& text) {
-    const std::string path = folder_.file("sentence.wav");
+  std::string sentence(const std::string& text, const std::string& name = "sentence") {
+    const std::string path = folder_.file(name + ".wav");
     RunOptions options;
     options.timeout = 20s;
     EXPECT_EQ(run(programPath("flite"), {"-voice", "slt", "-t", text, "-o", path}, options).status,
@@ -187,30 +187,52 @@ INSTANTIATE_TEST_SUITE_P(
                                    SentenceCase::Change::unplugged}),
     [](const auto& info) { return std::string(info.param.name); });
 
-class ServerGone : public LiveDictation, public ::testing::WithParamInterface<bool> {};
+struct ServerCase {
+  const char* name;
+  bool restart;
+  // Before the restart: at once, inside the take's attempts to move to a new engine, or after
+  // them, when the take no longer captures.
+  std::chrono::milliseconds away;
+};
+
+void PrintTo(const ServerCase& row, std::ostream* out) {
+  *out << row.name;
+}
+
+class ServerGone : public LiveDictation, public ::testing::WithParamInterface<ServerCase> {};
 
 // A sound server that dies mid-take neither ends the dictation nor breaks it: "stop" still gives
-// one closing event with what was heard before, whether or not the server came back meanwhile.
+// one closing event with what was heard before. A server back within the take's attempts to
+// move to a new engine gets the take back.
 TEST_P(ServerGone, StopStillEndsTheTakeCleanly) {
-  const bool restart = GetParam();
-  const std::string file = sentence("play some music");
+  const auto& row = GetParam();
+  const std::string before = sentence("play some music");
+  const std::string after = sentence("please call my sister tomorrow morning", "after");
   ASSERT_TRUE(open());
-  ASSERT_TRUE(pulse_.playThrough(file, "mic"));
+  ASSERT_TRUE(pulse_.playThrough(before, "mic"));
   pulse_.kill();
-  // Past the take's attempts to move to a new engine.
-  std::this_thread::sleep_for(1500ms);
-  if (restart) {
+  std::this_thread::sleep_for(row.away);
+  if (row.restart) {
     ASSERT_TRUE(pulse_.restart());
+    // Past the settle step and a reconnection.
     std::this_thread::sleep_for(1s);
+    ASSERT_TRUE(pulse_.playThrough(after, "mic"));
   }
   const auto events = stopped();
   ASSERT_FALSE(events.empty());
   const json& last = events.back();
   ASSERT_EQ(last.value("event", ""), "final") << json(events).dump();
-  EXPECT_FALSE(wordsOf(last.value("text", "")).empty()) << last;
+  const std::string text = last.value("text", "");
+  EXPECT_NE(text.find("music"), std::string::npos) << last;
+  if (row.restart && row.away == 0ms) {
+    EXPECT_NE(text.find("sister"), std::string::npos) << last;
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(Dictation, ServerGone, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "Restarted" : "Killed"; });
+INSTANTIATE_TEST_SUITE_P(Dictation, ServerGone,
+                         ::testing::Values(ServerCase{"Killed", false, 1500ms},
+                                           ServerCase{"RestartedAtOnce", true, 0ms},
+                                           ServerCase{"RestartedLater", true, 1500ms}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
