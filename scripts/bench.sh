@@ -135,8 +135,21 @@ second_passes() {
   echo
 }
 
+# --- Dictation as a host sees it: "stop" written to "final" read over five flite sentences on a
+# private daemon, and the resident memory of the process after its take.
+dictation_stop() {
+  echo "== --dictate: \"stop\" to \"final\" (goal: the 0.28 s tail plus at most 0.15 s), memory after a take (goal: at most 130 MB)"
+  if command -v pulseaudio >/dev/null && command -v flite >/dev/null; then
+    "$build/bench/bench_dictation_stop" "$build/earshot" || echo "bench_dictation_stop failed"
+  else
+    echo "dictation stop: skipped (no pulseaudio or flite)"
+  fi
+  echo
+}
+
 capture_path
 second_passes
+dictation_stop
 file_transcription
 file_memory
 

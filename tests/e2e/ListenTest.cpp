@@ -1,11 +1,6 @@
 // The listening mode end to end: the real binary under a private Xvfb and a private PulseAudio
 // daemon, the chord pressed with xdotool, speech played into the microphone in real time.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -13,7 +8,7 @@
 
 #include "support/AppFixtures.hpp"
 #include "support/Child.hpp"
-#include "support/Exec.hpp"
+#include "support/LiveProcess.hpp"
 #include "support/Process.hpp"
 #include "support/PulseServer.hpp"
 #include "support/TemporaryFolder.hpp"
@@ -28,100 +23,16 @@ namespace {
 const std::string recording =
     "/usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01_austen_64kb-0870.wav";
 
-// The binary in listening mode: commands on its standard input, events read as they come,
-// standard error kept in a file.
-class Listener {
- public:
+// The binary in listening mode.
+struct Listener : LiveProcess {
   Listener(const std::map<std::string, std::string>& environment, const std::string& errors,
            std::vector<std::string> arguments = {})
-      : errors_(errors) {
+      : LiveProcess(EARSHOT_BINARY, withEnglish(std::move(arguments)), environment, errors) {}
+
+  static std::vector<std::string> withEnglish(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), {"--language", "en"});
-    int in[2], out[2];
-    if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC)) std::abort();
-    auto env = environmentWith(environment);
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(in[0], 0);
-      dup2(out[1], 1);
-      int file = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      dup2(file, 2);
-      execute(EARSHOT_BINARY, arguments, env);
-    }
-    close(in[0]);
-    close(out[1]);
-    input_ = in[1];
-    output_ = out[0];
+    return arguments;
   }
-  ~Listener() {
-    closeInput();
-    if (pid_ > 0 && waitFor(5s) < 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    close(output_);
-  }
-
-  void send(const std::string& line) {
-    const std::string text = line + "\n";
-    EXPECT_EQ(write(input_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-  }
-  void closeInput() {
-    if (input_ >= 0) close(input_);
-    input_ = -1;
-  }
-  // The next event, or null at the end or after `limit`.
-  json next(std::chrono::milliseconds limit = 15s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-      if (auto newline = buffer_.find('\n'); newline != std::string::npos) {
-        std::string line = buffer_.substr(0, newline);
-        buffer_.erase(0, newline + 1);
-        auto event = json::parse(line, nullptr, false);
-        EXPECT_FALSE(event.is_discarded()) << line;
-        return event;
-      }
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          end - std::chrono::steady_clock::now());
-      pollfd wait{output_, POLLIN, 0};
-      if (left.count() <= 0 || poll(&wait, 1, static_cast<int>(left.count())) <= 0) return {};
-      char chunk[512];
-      ssize_t n = read(output_, chunk, sizeof chunk);
-      if (n <= 0) return {};
-      buffer_.append(chunk, static_cast<size_t>(n));
-    }
-  }
-  // Events until one named `name` (returned last); empty when it never comes.
-  std::vector<json> until(const std::string& name, std::chrono::milliseconds limit = 20s) {
-    std::vector<json> seen;
-    for (json event = next(limit); !event.is_null(); event = next(limit)) {
-      seen.push_back(event);
-      if (event.value("event", "") == name) return seen;
-    }
-    ADD_FAILURE() << "no \"" << name << "\" after " << json(seen).dump();
-    return {};
-  }
-  // Its exit status; -1 when it is still running after `limit`.
-  int waitFor(std::chrono::milliseconds limit) {
-    for (auto end = std::chrono::steady_clock::now() + limit;
-         std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(10ms)) {
-      int status;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-    }
-    return -1;
-  }
-  std::string errors() const {
-    std::ifstream in(errors_);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-
- private:
-  std::string errors_;
-  pid_t pid_ = -1;
-  int input_ = -1, output_ = -1;
-  std::string buffer_;
 };
 
 class ListenTest : public ::testing::Test {
@@ -168,12 +79,6 @@ class ListenTest : public ::testing::Test {
   PulseServer pulse_;
   std::unique_ptr<Listener> listener_;
 };
-
-std::vector<std::string> namesOf(const std::vector<json>& events) {
-  std::vector<std::string> names;
-  for (const auto& event : events) names.push_back(event.value("event", ""));
-  return names;
-}
 
 TEST_F(ListenTest, AHoldWithSpeechGivesItsEventsInOrderAndAHeldCloseToTheHold) {
   Listener& listener = start();
@@ -277,7 +182,7 @@ class Commands : public ListenTest, public ::testing::WithParamInterface<Command
 TEST_P(Commands, AnswerReady) {
   Listener& listener = start();
   ASSERT_EQ(listener.next().value("event", ""), "ready");
-  for (const auto& line : GetParam().lines) listener.send(line);
+  for (const auto& line : GetParam().lines) EXPECT_TRUE(listener.send(line));
   const json answer = listener.next();
   EXPECT_EQ(answer.value("event", ""), "ready") << answer;
   EXPECT_EQ(answer.value("name", ""), GetParam().readyName) << answer;
@@ -305,7 +210,7 @@ TEST_P(Ending, EndsWithStatusZero) {
   Listener& listener = start();
   ASSERT_EQ(listener.next().value("event", ""), "ready");
   if (GetParam().quit)
-    listener.send("quit");
+    EXPECT_TRUE(listener.send("quit"));
   else
     listener.closeInput();
   EXPECT_EQ(listener.waitFor(10s), 0);

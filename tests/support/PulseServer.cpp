@@ -134,6 +134,14 @@ void PulseServer::play(const std::string& file, const std::string& sink) {
                                              environment(), Child::Ending::kill));
 }
 
+bool PulseServer::playThrough(const std::string& file, const std::string& sink,
+                              std::chrono::seconds limit) const {
+  RunOptions options;
+  options.environment = environment();
+  options.timeout = limit;
+  return run(programPath("paplay"), {"--device=" + sink, file}, options).status == 0;
+}
+
 void PulseServer::stopPlaying() {
   players_.clear();
 }

@@ -56,6 +56,10 @@ class PulseServer {
   // or the destructor.
   void play(const std::string& file, const std::string& sink);
   void stopPlaying();
+  // Plays `file` into `sink` in real time and returns once it has all been played; false when the
+  // player fails or is still playing after `limit`.
+  bool playThrough(const std::string& file, const std::string& sink,
+                   std::chrono::seconds limit = std::chrono::seconds(30)) const;
 
   // Ends the daemon at once (SIGKILL), as a crash would.
   void kill();
