@@ -194,6 +194,14 @@ long residentKilobytes(pid_t pid) {
   return -1;
 }
 
+// The last minute's load average of the machine: other work slows the recognizer down.
+double loadAverage() {
+  std::ifstream in("/proc/loadavg");
+  double load = -1;
+  in >> load;
+  return load;
+}
+
 double secondsOf(const std::string& wav) {
   SF_INFO info{};
   SNDFILE* file = sf_open(wav.c_str(), SFM_READ, &info);
@@ -275,6 +283,7 @@ int main(int argc, char** argv) {
   std::vector<double> toDown, toOpen, toLevel, toFinalAll, toFinalSpeech, toFinalSilent;
   int withSpeech = 0, withWords = 0;
   std::string example;
+  std::string slow;  // holds whose final came later than the goal, and the load then
   long idleTicks = -1;
   long long idleNanoseconds = -1;
   double idleWall = 0;
@@ -329,6 +338,12 @@ int main(int argc, char** argv) {
     if (upAt) {
       toFinalAll.push_back(ms(end.at - *upAt));
       (speech ? toFinalSpeech : toFinalSilent).push_back(toFinalAll.back());
+      if (toFinalAll.back() > 430) {
+        char text[120];
+        std::snprintf(text, sizeof text, " %lld%s %.0f ms (load %.2f);", static_cast<long long>(id),
+                      speech ? " with speech" : "", toFinalAll.back(), loadAverage());
+        slow += text;
+      }
     }
     if (speech) {
       ++withSpeech;
@@ -377,6 +392,7 @@ int main(int argc, char** argv) {
   row("\"up\" -> \"final\" read (goal <= 430 ms), all holds", toFinalAll);
   row("    holds with speech", toFinalSpeech);
   row("    silent holds", toFinalSilent);
+  if (!slow.empty()) std::printf("  %-50s%s\n", "    later than 430 ms:", slow.c_str());
   std::printf("  holds with speech whose \"final\" has words: %d of %d%s%s\n", withWords,
               withSpeech, example.empty() ? "" : ", e.g. ", example.c_str());
   const double tick = 1.0 / static_cast<double>(sysconf(_SC_CLK_TCK));

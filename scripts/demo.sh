@@ -18,6 +18,7 @@ cleanup() {
   rm -rf "$scratch"
 }
 trap cleanup EXIT
+trap 'exit 130' INT TERM HUP
 
 # A private Xvfb; sets `xvfb_display` (such as ":3"), or leaves it empty when none starts.
 start_xvfb() {
