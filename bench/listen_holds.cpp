@@ -321,11 +321,9 @@ int main(int argc, char** argv) {
     if (!rest) return 1;
     pulse.stopPlaying();
     const Line& end = rest->back();
-    if (end.event.value("event", "") != "final") {
+    if (end.event.value("event", "") != "final")
       std::printf("hold %lld ended with %s\n", static_cast<long long>(id),
                   end.event.dump().c_str());
-      continue;
-    }
     const Clock::time_point downAt = opened->back().at;
     std::optional<Clock::time_point> openAt, levelAt, upAt;
     for (const auto& line : *rest) {
@@ -335,7 +333,7 @@ int main(int argc, char** argv) {
     }
     if (openAt) toOpen.push_back(ms(*openAt - downAt));
     if (levelAt) toLevel.push_back(ms(*levelAt - downAt));
-    if (upAt) {
+    if (upAt && end.event.value("event", "") == "final") {
       toFinalAll.push_back(ms(end.at - *upAt));
       (speech ? toFinalSpeech : toFinalSilent).push_back(toFinalAll.back());
       if (toFinalAll.back() > 430) {
@@ -345,7 +343,7 @@ int main(int argc, char** argv) {
         slow += text;
       }
     }
-    if (speech) {
+    if (speech && end.event.value("event", "") == "final") {
       ++withSpeech;
       const std::string text = end.event.value("text", "");
       if (!text.empty()) {
