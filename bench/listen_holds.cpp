@@ -279,6 +279,7 @@ int main(int argc, char** argv) {
   // Let the recognizer's preparation and the microphone's warm-up finish first.
   std::this_thread::sleep_for(2s);
   const long startKb = residentKilobytes(listener.pid());
+  std::vector<std::pair<int, long>> afterHold;  // hold number, resident kilobytes after it
 
   std::vector<double> toDown, toOpen, toLevel, toFinalAll, toFinalSpeech, toFinalSilent;
   int withSpeech = 0, withWords = 0;
@@ -353,6 +354,7 @@ int main(int argc, char** argv) {
       }
     }
 
+    if (i == 0 || i == holds / 2) afterHold.emplace_back(i + 1, residentKilobytes(listener.pid()));
     if (i == holds / 2) {
       // Between holds: nothing held, nothing capturing.
       std::this_thread::sleep_for(1s);
@@ -401,8 +403,10 @@ int main(int argc, char** argv) {
         idleWall, idleTicks, 100.0 * static_cast<double>(idleTicks) * tick / idleWall,
         100.0 * tick / idleWall, static_cast<double>(idleNanoseconds) / 1e6,
         100.0 * static_cast<double>(idleNanoseconds) / 1e9 / idleWall, linesWhileIdle);
-  std::printf("  resident memory: %.0f MB after \"ready\", %.0f MB after the holds\n",
-              static_cast<double>(startKb) / 1024, static_cast<double>(endKb) / 1024);
+  std::printf("  resident memory: %.0f MB after \"ready\"", static_cast<double>(startKb) / 1024);
+  for (const auto& [hold, kb] : afterHold)
+    std::printf(", %.0f MB after hold %d", static_cast<double>(kb) / 1024, hold);
+  std::printf(", %.0f MB after the last\n", static_cast<double>(endKb) / 1024);
   std::printf("  \"quit\": exit status %d; standard error %s\n", status,
               errorText.empty() ? "empty" : ("NOT empty: " + errorText).c_str());
   return 0;
