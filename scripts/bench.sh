@@ -35,6 +35,15 @@ if command -v Xvfb >/dev/null; then
 else
   echo "hot-key latency: skipped (no Xvfb)"
 fi
+
+echo
+echo "== listening mode: the real binary, 50 holds driven with XTest on a private Xvfb and PulseAudio"
+echo "   daemon, a flite sentence played into the microphone during every other hold"
+if command -v Xvfb >/dev/null && command -v pulseaudio >/dev/null; then
+  "$build/bench/bench_listen_holds" 50 10 || echo "listening holds: failed"
+else
+  echo "listening holds: skipped (no Xvfb or no PulseAudio)"
+fi
 # --- Capture path: one 2048-frame buffer of 48 kHz stereo folded, metered and converted to 16 kHz.
 capture_path() {
   echo
