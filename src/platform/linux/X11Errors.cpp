@@ -2,6 +2,7 @@
 
 #include <X11/Xlib.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -106,6 +107,11 @@ void quietXErrors() {
   std::call_once(once, [] {
     XSetErrorHandler(onError);
     XSetIOErrorHandler(onIOError);
+    // Xlib writes to a lost server's socket before it notices the loss, and the write raises
+    // SIGPIPE. A disposition someone chose is left alone.
+    struct sigaction current {};
+    if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+      signal(SIGPIPE, SIG_IGN);
   });
 }
 

@@ -17,7 +17,8 @@ namespace earshot::linux_platform {
 // How long the X server may take to answer a connection or a run of requests.
 inline constexpr std::chrono::milliseconds xPatience{1000};
 
-// Installs the silent handlers once. Errors outside a trap are dropped.
+// Installs the silent handlers once. Errors outside a trap are dropped. SIGPIPE, when still at its
+// default, is ignored: a write to a lost server must not end the process.
 void quietXErrors();
 
 // Opens a connection to `name` (or $DISPLAY when null) without a word on standard error; null when
