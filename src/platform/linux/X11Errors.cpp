@@ -2,14 +2,17 @@
 
 #include <X11/Xlib.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <csetjmp>
 #include <cstdlib>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace earshot::linux_platform {
 
@@ -24,8 +27,38 @@ int onError(Display* display, XErrorEvent* error) {
   return 0;
 }
 
+std::mutex lostMutex;
+std::set<Display*> lostDisplays;
+
+void markLost(Display* display) {
+  std::lock_guard lock(lostMutex);
+  lostDisplays.insert(display);
+}
+
+// The exit handler of every connection we open; Xlib's own ends the process.
+void onLost(Display* display, void*) {
+  markLost(display);
+}
+
+void ignoreLost(Display*, void*) {}
+
+// Set while this thread is inside XOpenDisplay. Xlib gives a connection its exit handler only once
+// XOpenDisplay returns, so a server that hangs up during the handshake would end the process: the
+// I/O error handler jumps back out of XOpenDisplay instead.
+thread_local std::jmp_buf* openingEscape = nullptr;
+thread_local Display* halfOpened = nullptr;
+
+// Connections that failed inside XOpenDisplay. Xlib cannot close a display it has not finished
+// opening, so they are kept (their sockets closed).
+std::mutex halfOpenedMutex;
+std::vector<Display*> abandonedDisplays;
+
 // Returning hands over to the connection's exit handler.
-int onIOError(Display*) {
+int onIOError(Display* display) {
+  if (openingEscape) {
+    halfOpened = display;
+    std::longjmp(*openingEscape, 1);
+  }
   return 0;
 }
 
@@ -47,7 +80,20 @@ Display* openWithoutStandardError(const char* name) {
   int saved = fcntl(2, F_DUPFD_CLOEXEC, 0);
   int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
   if (saved >= 0 && null >= 0) dup2(null, 2);
-  Display* display = XOpenDisplay(name);
+  Display* display = nullptr;
+  std::jmp_buf escape;
+  if (setjmp(escape) == 0) {
+    openingEscape = &escape;
+    display = XOpenDisplay(name);
+    if (display) XSetIOErrorExitHandler(display, onLost, nullptr);
+  } else {
+    display = nullptr;
+    close(ConnectionNumber(halfOpened));
+    std::lock_guard lock(halfOpenedMutex);
+    abandonedDisplays.push_back(halfOpened);
+  }
+  openingEscape = nullptr;
+  halfOpened = nullptr;
   if (saved >= 0 && null >= 0) dup2(saved, 2);
   if (null >= 0) close(null);
   if (saved >= 0) close(saved);
@@ -61,6 +107,11 @@ void quietXErrors() {
   std::call_once(once, [] {
     XSetErrorHandler(onError);
     XSetIOErrorHandler(onIOError);
+    // Xlib writes to a lost server's socket before it notices the loss, and the write raises
+    // SIGPIPE. A disposition someone chose is left alone.
+    struct sigaction current {};
+    if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+      signal(SIGPIPE, SIG_IGN);
   });
 }
 
@@ -85,7 +136,7 @@ Display* openDisplayQuietly(const char* name) {
         silentDisplays.erase(key);
       }
       lock.unlock();
-      if (display) XCloseDisplay(display);
+      if (display) closeDisplay(display);
       return;
     }
     opening->display = display;
@@ -101,14 +152,30 @@ Display* openDisplayQuietly(const char* name) {
   return nullptr;
 }
 
+bool displayLost(Display* display) {
+  std::lock_guard lock(lostMutex);
+  return lostDisplays.contains(display);
+}
+
+void closeDisplay(Display* display) {
+  // Closing a lost connection reports the loss again; the address may soon be another display's.
+  XSetIOErrorExitHandler(display, ignoreLost, nullptr);
+  {
+    std::lock_guard lock(lostMutex);
+    lostDisplays.erase(display);
+  }
+  XCloseDisplay(display);
+}
+
 XDeadline::XDeadline(Display* display, std::chrono::milliseconds limit) {
   const int fd = ConnectionNumber(display);
-  watch_ = std::thread([this, fd, limit] {
+  watch_ = std::thread([this, display, fd, limit] {
     std::unique_lock lock(mutex_);
     if (wake_.wait_for(lock, limit, [this] { return done_; })) return;
-    // Wakes the read Xlib is blocked in; it then reports the connection as lost.
+    // Lost before the cut, so that the owner sees it as soon as Xlib returns. The cut wakes the
+    // read Xlib is blocked in.
+    markLost(display);
     ::shutdown(fd, SHUT_RDWR);
-    expired_ = true;
   });
 }
 
@@ -121,15 +188,10 @@ XDeadline::~XDeadline() {
   watch_.join();
 }
 
-bool XDeadline::expired() const {
-  std::lock_guard lock(mutex_);
-  return expired_;
-}
-
 XErrorTrap::XErrorTrap(Display* display)
     : display_(display), previous_(trapped), previousCode_(trappedCode) {
   quietXErrors();
-  {
+  if (!displayLost(display_)) {
     XDeadline deadline(display_);
     XSync(display_, False);  // errors of earlier requests are not ours
   }
@@ -139,9 +201,11 @@ XErrorTrap::XErrorTrap(Display* display)
 
 int XErrorTrap::finish() {
   if (!finished_) {
-    XDeadline deadline(display_);
-    XSync(display_, False);
     finished_ = true;
+    if (!displayLost(display_)) {
+      XDeadline deadline(display_);
+      XSync(display_, False);
+    }
   }
   return trappedCode;
 }

@@ -17,18 +17,28 @@ namespace earshot::linux_platform {
 // How long the X server may take to answer a connection or a run of requests.
 inline constexpr std::chrono::milliseconds xPatience{1000};
 
-// Installs the silent handlers once. Errors outside a trap are dropped. A connection whose I/O
-// fails calls its own exit handler (XSetIOErrorExitHandler), which must return.
+// Installs the silent handlers once. Errors outside a trap are dropped. SIGPIPE, when still at its
+// default, is ignored: a write to a lost server must not end the process.
 void quietXErrors();
 
 // Opens a connection to `name` (or $DISPLAY when null) without a word on standard error; null when
-// the display cannot be reached or does not answer within `xPatience`. While an attempt that was
-// given up on is still unanswered, the display is not tried again.
+// the display cannot be reached, does not answer within `xPatience` or hangs up while being opened.
+// While an attempt that was given up on is still unanswered, the display is not tried again.
+// Xlib's default on a failed connection is to end the process: a connection opened here is marked
+// lost instead (displayLost), and must be closed with closeDisplay.
 Display* openDisplayQuietly(const char* name);
 
+// True once the connection's I/O failed or a deadline cut it. Xlib makes no further requests on it,
+// and its owner should make no more calls but closeDisplay. Xlib keeps a lost connection locked for
+// the thread that saw it fail, so the connection must be closed on that thread.
+bool displayLost(Display* display);
+
+// Closes a connection from openDisplayQuietly, lost or not.
+void closeDisplay(Display* display);
+
 // Bounds the requests made on `display` while it lives: a server that has not answered them within
-// the limit has its connection cut, so that Xlib sees a lost server (and calls the connection's
-// exit handler) instead of waiting for good.
+// the limit has its connection cut and marked lost, so that Xlib sees a lost server instead of
+// waiting for good.
 class XDeadline {
  public:
   explicit XDeadline(Display* display, std::chrono::milliseconds limit = xPatience);
@@ -36,14 +46,10 @@ class XDeadline {
   XDeadline(const XDeadline&) = delete;
   XDeadline& operator=(const XDeadline&) = delete;
 
-  // True once the connection was cut.
-  bool expired() const;
-
  private:
-  mutable std::mutex mutex_;
+  std::mutex mutex_;
   std::condition_variable wake_;
   bool done_ = false;
-  bool expired_ = false;
   std::thread watch_;
 };
 

@@ -32,6 +32,10 @@ std::array<unsigned, 3> lockModifiers(Display* display) {
   std::array<unsigned, 3> locks{LockMask, 0, 0};
   XModifierKeymap* map = XGetModifierMapping(display);
   if (!map) return locks;
+  if (displayLost(display)) {
+    XFreeModifiermap(map);
+    return locks;
+  }
   for (int modifier = 0; modifier < 8; ++modifier) {
     for (int k = 0; k < map->max_keypermod; ++k) {
       KeyCode code = map->modifiermap[modifier * map->max_keypermod + k];
@@ -65,13 +69,13 @@ X11HotKeys::~X11HotKeys() {
 void X11HotKeys::disconnect() {
   if (!connection_) return;
   loop_.unwatch(connection_->fd);
-  XCloseDisplay(connection_->display);
+  closeDisplay(connection_->display);
   connection_.reset();
   grabs_.clear();
 }
 
 bool X11HotKeys::connect() {
-  if (connection_ && !connection_->lost) return true;
+  if (connection_ && !lost()) return true;
   // A lost connection is gone with every grab it held; start afresh.
   disconnect();
   Display* display = openDisplayQuietly(name_.empty() ? nullptr : name_.c_str());
@@ -80,22 +84,28 @@ bool X11HotKeys::connect() {
   connection_->display = display;
   connection_->root = DefaultRootWindow(display);
   connection_->fd = ConnectionNumber(display);
-  XSetIOErrorExitHandler(
-      display, [](Display*, void* self) { static_cast<X11HotKeys*>(self)->lose(); }, this);
   // Holding a key then repeats presses only, without a release before each.
   Bool supported = False;
   {
     XDeadline deadline(display);
     XkbSetDetectableAutoRepeat(display, True, &supported);
   }
+  if (displayLost(display)) {
+    disconnect();
+    return false;
+  }
   loop_.watchReadable(connection_->fd, [this] { drain(); });
   return true;
 }
 
-void X11HotKeys::lose() {
-  // Called from inside Xlib; the connection is closed later, outside it.
-  connection_->lost = true;
-  loop_.unwatch(connection_->fd);
+bool X11HotKeys::lost() const {
+  if (!connection_) return false;
+  if (!connection_->lost && displayLost(connection_->display)) {
+    // A dead socket stays readable: stop watching it. It is closed by the next connect().
+    connection_->lost = true;
+    loop_.unwatch(connection_->fd);
+  }
+  return connection_->lost;
 }
 
 HotKeyService::StatusCode X11HotKeys::install(Sink sink) {
@@ -105,16 +115,18 @@ HotKeyService::StatusCode X11HotKeys::install(Sink sink) {
 }
 
 bool X11HotKeys::installed() const {
-  return connection_ && !connection_->lost && sink_;
+  return connection_ && !lost() && sink_;
 }
 
 HotKeyService::Registration X11HotKeys::add(VoiceKeyCombo combo, Identifier identifier) {
   if (!connection_) return {noDisplay, {}};
-  if (connection_->lost) return {connectionLost, {}};
+  if (lost()) return {connectionLost, {}};
   Display* display = connection_->display;
   XDeadline deadline(display);
   const auto keysym = keysymFor(combo.keyCode);
+  // The first look-up fetches the keyboard mapping.
   const KeyCode code = keysym ? XKeysymToKeycode(display, *keysym) : 0;
+  if (lost()) return {connectionLost, {}};
   if (!code) return {unknownKey, {}};
   const unsigned modifiers = xModifiers(combo.modifiers);
   // The server lets a client grab its own chord again; this process's chords are exclusive too.
@@ -122,6 +134,7 @@ HotKeyService::Registration X11HotKeys::add(VoiceKeyCombo combo, Identifier iden
     if (grab.keyCode == code && grab.modifiers == modifiers) return {alreadyRegistered, {}};
 
   const auto locks = lockModifiers(display);
+  if (lost()) return {connectionLost, {}};
   connection_->ignored = locks[0] | locks[1] | locks[2];
   std::set<unsigned> variants;
   for (unsigned subset = 0; subset < 8; ++subset) {
@@ -134,12 +147,13 @@ HotKeyService::Registration X11HotKeys::add(VoiceKeyCombo combo, Identifier iden
   int error;
   {
     XErrorTrap trap(display);
-    for (unsigned variant : variants)
-      XGrabKey(display, code, variant, connection_->root, False, GrabModeAsync, GrabModeAsync);
+    if (!lost())
+      for (unsigned variant : variants)
+        XGrabKey(display, code, variant, connection_->root, False, GrabModeAsync, GrabModeAsync);
     error = trap.finish();
   }
+  if (lost()) return {connectionLost, {}};
   drainLater();
-  if (connection_->lost) return {connectionLost, {}};
   if (error != 0) {
     // All or nothing: a refused variant undoes the others (ungrabbing touches only our grabs).
     for (unsigned variant : variants) XUngrabKey(display, code, variant, connection_->root);
@@ -156,7 +170,7 @@ void X11HotKeys::remove(Handle handle) {
   if (found == grabs_.end()) return;
   const Grab grab = std::move(found->second);
   grabs_.erase(found);
-  if (!connection_ || connection_->lost) return;
+  if (!connection_ || lost()) return;
   for (unsigned variant : grab.variants)
     XUngrabKey(connection_->display, grab.keyCode, variant, connection_->root);
   XFlush(connection_->display);
@@ -167,16 +181,17 @@ bool X11HotKeys::isKeyDown(std::uint32_t keyCode) {
   XDeadline deadline(connection_->display);
   const auto keysym = keysymFor(keyCode);
   const KeyCode code = keysym ? XKeysymToKeycode(connection_->display, *keysym) : 0;
-  if (!code) return false;
+  if (!code || lost()) return false;
   char keys[32] = {};
   XQueryKeymap(connection_->display, keys);
+  if (lost()) return false;
   drainLater();
   return (static_cast<unsigned char>(keys[code / 8]) >> (code % 8)) & 1u;
 }
 
 void X11HotKeys::drainLater() {
   // Round trips may have read events into Xlib's queue, where the descriptor no longer shows them.
-  if (drainPosted_ || !connection_ || connection_->lost) return;
+  if (drainPosted_ || !connection_ || lost()) return;
   if (XEventsQueued(connection_->display, QueuedAlready) == 0) return;
   drainPosted_ = true;
   loop_.post([this, alive = std::weak_ptr<bool>(alive_)] {
@@ -186,7 +201,7 @@ void X11HotKeys::drainLater() {
 
 void X11HotKeys::drain() {
   drainPosted_ = false;
-  while (connection_ && !connection_->lost && XPending(connection_->display) > 0) {
+  while (connection_ && !lost() && XPending(connection_->display) > 0) {
     XEvent event;
     XNextEvent(connection_->display, &event);
     if (event.type != KeyPress && event.type != KeyRelease) continue;
@@ -202,6 +217,7 @@ void X11HotKeys::drain() {
     for (const auto& identifier : to)
       if (sink_) sink_(identifier, pressed);
   }
+  lost();  // XPending may have just found the server gone
 }
 
 }  // namespace earshot::linux_platform

@@ -52,7 +52,8 @@ class X11HotKeys final : public HotKeyService {
   bool connect();
   void disconnect();
   void drainLater();
-  void lose();
+  // True once the connection is lost; a lost connection is no longer watched.
+  bool lost() const;
 
   MainLoop& loop_;
   std::string name_;

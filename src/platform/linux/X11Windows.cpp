@@ -16,12 +16,10 @@ Display* display(void* handle) {
   return static_cast<Display*>(handle);
 }
 
-// A lost server must neither print nor end the process: its windows are then simply unknown.
-void keepGoing(Display*, void*) {}
-
 std::vector<unsigned long> cardinals(Display* x, Window window, const char* name, Atom type) {
   std::vector<unsigned long> values;
   Atom property = XInternAtom(x, name, False);
+  if (displayLost(x)) return values;
   Atom actualType = None;
   int format = 0;
   unsigned long count = 0;
@@ -47,12 +45,11 @@ std::unique_ptr<X11Windows> X11Windows::open() {
   // requests: that only means "not there".
   Display* x = openDisplayQuietly(nullptr);
   if (!x) return nullptr;
-  XSetIOErrorExitHandler(x, keepGoing, nullptr);
   return std::unique_ptr<X11Windows>(new X11Windows(x));
 }
 
 X11Windows::~X11Windows() {
-  XCloseDisplay(display(display_));
+  closeDisplay(display(display_));
 }
 
 std::vector<X11Windows::Client> X11Windows::clients() {
@@ -62,7 +59,7 @@ std::vector<X11Windows::Client> X11Windows::clients() {
   {
     XDeadline deadline(x);
     windows = cardinals(x, DefaultRootWindow(x), "_NET_CLIENT_LIST", XA_WINDOW);
-    if (deadline.expired()) return out;
+    if (displayLost(x)) return out;
   }
   for (unsigned long window : windows) {
     // Each window's questions are one run of requests; a server that stops answering ends the list.
@@ -71,6 +68,7 @@ std::vector<X11Windows::Client> X11Windows::clients() {
     client.window = window;
     auto pid = cardinals(x, window, "_NET_WM_PID", XA_CARDINAL);
     if (!pid.empty()) client.pid = static_cast<long>(pid.front());
+    if (displayLost(x)) break;
     XClassHint hint{nullptr, nullptr};
     if (XGetClassHint(x, window, &hint)) {
       if (hint.res_name) client.instance = hint.res_name;
@@ -78,7 +76,7 @@ std::vector<X11Windows::Client> X11Windows::clients() {
       XFree(hint.res_name);
       XFree(hint.res_class);
     }
-    if (deadline.expired()) break;
+    if (displayLost(x)) break;
     out.push_back(std::move(client));
   }
   return out;
@@ -86,19 +84,22 @@ std::vector<X11Windows::Client> X11Windows::clients() {
 
 bool X11Windows::activate(unsigned long window) {
   Display* x = display(display_);
+  if (displayLost(x)) return false;
   XDeadline deadline(x);
   XEvent event{};
   event.xclient.type = ClientMessage;
   event.xclient.window = window;
   event.xclient.message_type = XInternAtom(x, "_NET_ACTIVE_WINDOW", False);
+  if (displayLost(x)) return false;
   event.xclient.format = 32;
   event.xclient.data.l[0] = 2;  // on the user's behalf, like a pager: no focus-stealing guard
   event.xclient.data.l[1] = CurrentTime;
   event.xclient.data.l[2] = 0;
   Status sent = XSendEvent(x, DefaultRootWindow(x), False,
                            SubstructureRedirectMask | SubstructureNotifyMask, &event);
+  if (sent == 0 || displayLost(x)) return false;
   XSync(x, False);
-  return sent != 0 && !deadline.expired();
+  return !displayLost(x);
 }
 
 }  // namespace earshot::linux_platform
