@@ -13,6 +13,7 @@
 
 #include "support/Child.hpp"
 #include "support/Exec.hpp"
+#include "support/Listener.hpp"
 #include "support/Process.hpp"
 #include "support/PulseServer.hpp"
 #include "support/TemporaryFolder.hpp"
@@ -26,100 +27,6 @@ namespace {
 
 const std::string recording =
     "/usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01_austen_64kb-0870.wav";
-
-// The binary in listening mode: commands on its standard input, events read as they come,
-// standard error kept in a file.
-class Listener {
- public:
-  Listener(const std::map<std::string, std::string>& environment, const std::string& errors)
-      : errors_(errors) {
-    int in[2], out[2];
-    if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC)) std::abort();
-    auto env = environmentWith(environment);
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(in[0], 0);
-      dup2(out[1], 1);
-      int file = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      dup2(file, 2);
-      execute(EARSHOT_BINARY, {"--language", "en"}, env);
-    }
-    close(in[0]);
-    close(out[1]);
-    input_ = in[1];
-    output_ = out[0];
-  }
-  ~Listener() {
-    closeInput();
-    if (pid_ > 0 && waitFor(5s) < 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    close(output_);
-  }
-
-  void send(const std::string& line) {
-    const std::string text = line + "\n";
-    EXPECT_EQ(write(input_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-  }
-  void closeInput() {
-    if (input_ >= 0) close(input_);
-    input_ = -1;
-  }
-  // The next event, or null at the end or after `limit`.
-  json next(std::chrono::milliseconds limit = 15s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-      if (auto newline = buffer_.find('\n'); newline != std::string::npos) {
-        std::string line = buffer_.substr(0, newline);
-        buffer_.erase(0, newline + 1);
-        auto event = json::parse(line, nullptr, false);
-        EXPECT_FALSE(event.is_discarded()) << line;
-        return event;
-      }
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          end - std::chrono::steady_clock::now());
-      pollfd wait{output_, POLLIN, 0};
-      if (left.count() <= 0 || poll(&wait, 1, static_cast<int>(left.count())) <= 0) return {};
-      char chunk[512];
-      ssize_t n = read(output_, chunk, sizeof chunk);
-      if (n <= 0) return {};
-      buffer_.append(chunk, static_cast<size_t>(n));
-    }
-  }
-  // Events until one named `name` (returned last); empty when it never comes.
-  std::vector<json> until(const std::string& name, std::chrono::milliseconds limit = 20s) {
-    std::vector<json> seen;
-    for (json event = next(limit); !event.is_null(); event = next(limit)) {
-      seen.push_back(event);
-      if (event.value("event", "") == name) return seen;
-    }
-    ADD_FAILURE() << "no \"" << name << "\" after " << json(seen).dump();
-    return {};
-  }
-  // Its exit status; -1 when it is still running after `limit`.
-  int waitFor(std::chrono::milliseconds limit) {
-    for (auto end = std::chrono::steady_clock::now() + limit;
-         std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(10ms)) {
-      int status;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-    }
-    return -1;
-  }
-  std::string errors() const {
-    std::ifstream in(errors_);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-
- private:
-  std::string errors_;
-  pid_t pid_ = -1;
-  int input_ = -1, output_ = -1;
-  std::string buffer_;
-};
 
 class ListenTest : public ::testing::Test {
  protected:
@@ -137,7 +44,9 @@ class ListenTest : public ::testing::Test {
   Listener& start() {
     auto environment = pulse_.environment();
     environment["DISPLAY"] = x_.display();
-    listener_ = std::make_unique<Listener>(environment, folder_.file("stderr"));
+    listener_ =
+        std::make_unique<Listener>(EARSHOT_BINARY, std::vector<std::string>{"--language", "en"},
+                                   environment, folder_.file("stderr"));
     return *listener_;
   }
   std::string errorsOf() {
@@ -163,12 +72,6 @@ class ListenTest : public ::testing::Test {
   PulseServer pulse_;
   std::unique_ptr<Listener> listener_;
 };
-
-std::vector<std::string> namesOf(const std::vector<json>& events) {
-  std::vector<std::string> names;
-  for (const auto& event : events) names.push_back(event.value("event", ""));
-  return names;
-}
 
 TEST_F(ListenTest, AHoldWithSpeechGivesItsEventsInOrderAndAHeldCloseToTheHold) {
   Listener& listener = start();
@@ -281,6 +184,23 @@ INSTANTIATE_TEST_SUITE_P(Listening, Ending,
                          ::testing::Values(EndingCase{"Quit", true},
                                            EndingCase{"EndOfInput", false}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ListenTest, AReleaseThatNeverReachesTheListenerStillEndsTheHold) {
+  Listener& listener = start();
+  ASSERT_EQ(listener.next().value("event", ""), "ready");
+  xdotool({"keydown", "alt+space"});
+  ASSERT_EQ(listener.until("open").back().value("id", -1), 1);
+  // Another client takes the keyboards: the release goes to it, and the core keyboard, which no
+  // longer hears from them, keeps the key down.
+  Child other(EARSHOT_GRAB_KEYBOARDS, {}, {{"DISPLAY", x_.display()}});
+  ASSERT_EQ(other.readLine(), "grabbed");
+  xdotool({"keyup", "alt+space"});
+  const auto events = listener.until("final", 10s);
+  ASSERT_FALSE(events.empty());
+  const auto names = namesOf(events);
+  EXPECT_EQ(std::count(names.begin(), names.end(), "up"), 1) << json(events).dump();
+  EXPECT_EQ(events.back().value("id", -1), 1) << events.back();
+}
 
 TEST_F(ListenTest, AChordHeldByAnotherClientMakesReadyNameTheNextRow) {
   constexpr unsigned mod1Mask = 1 << 3;

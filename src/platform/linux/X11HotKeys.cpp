@@ -9,6 +9,8 @@
 // Last: Xlib defines macros such as None, True and Status.
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
+#include <X11/extensions/XInput.h>
+#include <X11/extensions/XInput2.h>
 #include <X11/keysym.h>
 
 namespace earshot::linux_platform {
@@ -45,6 +47,40 @@ std::array<unsigned, 3> lockModifiers(Display* display) {
   return locks;
 }
 
+// Whether any keyboard attached to the core one holds `code` down right now. The core keyboard's
+// own state changes only with the events its keyboards pass on to it: while another client grabs
+// one of them, that keyboard's events go to that client alone and a key let go there stays down
+// on the core keyboard. Empty when the keyboards cannot be asked.
+std::optional<bool> keyboardsHold(Display* display, KeyCode code) {
+  int count = 0;
+  XIDeviceInfo* devices = XIQueryDevice(display, XIAllDevices, &count);
+  if (!devices) return std::nullopt;
+  std::optional<bool> held;
+  XErrorTrap trap(display);
+  for (int d = 0; d < count && held != true; ++d) {
+    if (devices[d].use != XISlaveKeyboard) continue;
+    // Unplugged meanwhile: the trap takes the error and the keyboard is skipped.
+    XDevice* device = XOpenDevice(display, static_cast<XID>(devices[d].deviceid));
+    if (!device) continue;
+    if (XDeviceState* state = XQueryDeviceState(display, device)) {
+      auto* item = state->data;
+      for (int c = 0; c < state->num_classes; ++c) {
+        if (item->c_class == KeyClass) {
+          const auto* keys = reinterpret_cast<const XKeyState*>(item);
+          held = held.value_or(false) ||
+                 ((static_cast<unsigned char>(keys->keys[code / 8]) >> (code % 8)) & 1u);
+        }
+        item = reinterpret_cast<XInputClass*>(reinterpret_cast<char*>(item) + item->length);
+      }
+      XFreeDeviceState(state);
+    }
+    XCloseDevice(display, device);
+  }
+  trap.finish();
+  XIFreeDeviceInfo(devices);
+  return held;
+}
+
 }  // namespace
 
 struct X11HotKeys::Connection {
@@ -53,6 +89,7 @@ struct X11HotKeys::Connection {
   int fd = -1;
   bool lost = false;
   unsigned ignored = LockMask;  // the lock modifiers, stripped from an event before matching
+  bool xinput = false;          // the server speaks XInput 2, so each keyboard can be asked
 };
 
 X11HotKeys::X11HotKeys(MainLoop& loop, std::string display)
@@ -87,6 +124,12 @@ bool X11HotKeys::connect() {
   {
     XDeadline deadline(display);
     XkbSetDetectableAutoRepeat(display, True, &supported);
+  }
+  {
+    XDeadline deadline(display);
+    int opcode, event, error, major = 2, minor = 0;
+    connection_->xinput = XQueryExtension(display, "XInputExtension", &opcode, &event, &error) &&
+                          XIQueryVersion(display, &major, &minor) == Success;
   }
   loop_.watchReadable(connection_->fd, [this] { drain(); });
   return true;
@@ -168,10 +211,15 @@ bool X11HotKeys::isKeyDown(std::uint32_t keyCode) {
   const auto keysym = keysymFor(keyCode);
   const KeyCode code = keysym ? XKeysymToKeycode(connection_->display, *keysym) : 0;
   if (!code) return false;
-  char keys[32] = {};
-  XQueryKeymap(connection_->display, keys);
+  std::optional<bool> held;
+  if (connection_->xinput) held = keyboardsHold(connection_->display, code);
+  if (!held) {
+    char keys[32] = {};
+    XQueryKeymap(connection_->display, keys);
+    held = (static_cast<unsigned char>(keys[code / 8]) >> (code % 8)) & 1u;
+  }
   drainLater();
-  return (static_cast<unsigned char>(keys[code / 8]) >> (code % 8)) & 1u;
+  return *held;
 }
 
 void X11HotKeys::drainLater() {
