@@ -79,7 +79,12 @@ json Listener::next(std::chrono::milliseconds limit) {
 
 std::vector<json> Listener::until(const std::string& name, std::chrono::milliseconds limit) {
   std::vector<json> seen;
-  for (json event = next(limit); !event.is_null(); event = next(limit)) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  auto left = [&] {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(end -
+                                                                 std::chrono::steady_clock::now());
+  };
+  for (json event = next(left()); !event.is_null(); event = next(left())) {
     seen.push_back(event);
     if (event.value("event", "") == name) return seen;
   }

@@ -24,7 +24,7 @@ class Listener {
   void closeInput();
   // The next event, or null at the end or after `limit`.
   nlohmann::json next(std::chrono::milliseconds limit = std::chrono::seconds(15));
-  // Events until one named `name` (returned last); empty when it never comes.
+  // Events until one named `name` (returned last); empty when it has not come within `limit`.
   std::vector<nlohmann::json> until(const std::string& name,
                                     std::chrono::milliseconds limit = std::chrono::seconds(20));
   // Its exit status; -1 when it is still running after `limit`.

@@ -58,7 +58,8 @@ std::optional<bool> keyboardsHold(Display* display, KeyCode code) {
   std::optional<bool> held;
   XErrorTrap trap(display);
   for (int d = 0; d < count && held != true; ++d) {
-    if (devices[d].use != XISlaveKeyboard) continue;
+    // A keyboard another client grabs shows as floating while the grab lasts.
+    if (devices[d].use != XISlaveKeyboard && devices[d].use != XIFloatingSlave) continue;
     // Unplugged meanwhile: the trap takes the error and the keyboard is skipped.
     XDevice* device = XOpenDevice(display, static_cast<XID>(devices[d].deviceid));
     if (!device) continue;
