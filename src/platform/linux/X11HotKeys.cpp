@@ -47,10 +47,10 @@ std::array<unsigned, 3> lockModifiers(Display* display) {
   return locks;
 }
 
-// Whether any keyboard attached to the core one holds `code` down right now. The core keyboard's
-// own state changes only with the events its keyboards pass on to it: while another client grabs
-// one of them, that keyboard's events go to that client alone and a key let go there stays down
-// on the core keyboard. Empty when the keyboards cannot be asked.
+// Whether any keyboard device holds `code` down right now. The core keyboard's own state changes
+// only with the events its keyboards pass on to it: while another client grabs one of them, that
+// keyboard's events go to that client alone, and a key let go there stays down on the core
+// keyboard, even after the grab. Empty when no keyboard can be asked.
 std::optional<bool> keyboardsHold(Display* display, KeyCode code) {
   int count = 0;
   XIDeviceInfo* devices = XIQueryDevice(display, XIAllDevices, &count);
