@@ -82,6 +82,24 @@ std::optional<bool> keyboardsHold(Display* display, KeyCode code) {
   return held;
 }
 
+// Whether a release of `keyCode` waits in Xlib's queue; the queue is left as it is.
+bool releaseQueued(Display* display, unsigned keyCode) {
+  struct Look {
+    unsigned keyCode;
+    bool found = false;
+  } look{keyCode};
+  XEvent unused;
+  XCheckIfEvent(
+      display, &unused,
+      [](Display*, XEvent* event, XPointer argument) -> Bool {
+        auto* look = reinterpret_cast<Look*>(argument);
+        if (event->type == KeyRelease && event->xkey.keycode == look->keyCode) look->found = true;
+        return False;
+      },
+      reinterpret_cast<XPointer>(&look));
+  return look.found;
+}
+
 }  // namespace
 
 struct X11HotKeys::Connection {
@@ -106,6 +124,7 @@ void X11HotKeys::disconnect() {
   XCloseDisplay(connection_->display);
   connection_.reset();
   grabs_.clear();
+  pressed_.clear();
 }
 
 bool X11HotKeys::connect() {
@@ -240,12 +259,24 @@ void X11HotKeys::drain() {
     XNextEvent(connection_->display, &event);
     if (event.type != KeyPress && event.type != KeyRelease) continue;
     const bool pressed = event.type == KeyPress;
+    const unsigned keyCode = event.xkey.keycode;
+    if (!pressed) {
+      pressed_.erase(keyCode);
+    } else if (!pressed_.insert(keyCode).second && connection_->xinput &&
+               keyboardsHold(connection_->display, static_cast<KeyCode>(keyCode)) == false &&
+               !releaseQueued(connection_->display, keyCode)) {
+      // A press again without a release between: a repeat, or the key pressed anew after a
+      // release we never got. When no keyboard holds it and no release is on its way (the
+      // query's round trip has read every event sent before it), the server is repeating a key
+      // it wrongly thinks is down; passing that on would start a hold nobody makes.
+      continue;
+    }
     const unsigned state = event.xkey.state & coreModifiers & ~connection_->ignored;
     // A press matches by key and modifiers; a release by key alone, since the modifiers may have
     // come up first.
     std::vector<Identifier> to;
     for (const auto& [handle, grab] : grabs_)
-      if (grab.keyCode == event.xkey.keycode && (!pressed || grab.modifiers == state))
+      if (grab.keyCode == keyCode && (!pressed || grab.modifiers == state))
         to.push_back(grab.identifier);
     // The sink may add and remove grabs: it gets a copy.
     for (const auto& identifier : to)
