@@ -168,3 +168,16 @@ echo "== application grammar"
 "$build/bench/bench_app_grammar" || echo "bench_app_grammar failed"
 echo
 bench/app_names.sh "$build"
+
+# --- The listener under many holds of random timing on a private Xvfb and sound server (the soak
+# test with its full count): every hold closes once, and resident memory stays flat.
+echo
+echo "== listener soak: ${EARSHOT_SOAK_HOLDS:-1000} holds (goal: at most 130 MB after them, flat)"
+if command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
+  soak=$(EARSHOT_SOAK_HOLDS=${EARSHOT_SOAK_HOLDS:-1000} "$build/tests/earshot_soak_tests" 2>&1)
+  status=$?
+  sed -n 's/^soak: //p' <<<"$soak"
+  [ "$status" -eq 0 ] || { echo "listener soak: failed"; tail -n 30 <<<"$soak"; }
+else
+  echo "listener soak: skipped (no Xvfb or xdotool)"
+fi

@@ -16,7 +16,7 @@ packages=(
   # on-device recognition
   libpocketsphinx-dev libsphinxbase-dev pocketsphinx pocketsphinx-en-us pocketsphinx-testdata
   # hot keys, running applications, and the X server the tests start
-  libx11-dev libxtst-dev xvfb xdotool x11-utils
+  libx11-dev libxtst-dev libxi-dev xvfb xdotool x11-utils
   # speech synthesis for tests; flite's lexicon and letter-to-sound rules for application names
   flite flite1-dev
 )

@@ -42,13 +42,16 @@ Ear::Ear(Platform& platform, std::string key, EventSink events)
       wanted_(std::move(key)) {}
 
 void Ear::start() {
-  speech_->onPartial = [events = events_](std::int64_t id, const std::string& text) {
-    events.send("partial", {{"id", id}, {"text", text}});
-  };
-  speech_->onLevel = [events = events_](std::int64_t id, float level) {
-    events.send("level", {{"id", id}, {"value", static_cast<double>(level)}});
-  };
   std::weak_ptr<Ear> weak = weak_from_this();
+  // Values the capture and the analyzer sent before a hold closed may still be on their way.
+  speech_->onPartial = [weak](std::int64_t id, const std::string& text) {
+    if (auto ear = weak.lock(); ear && ear->open_.count(id))
+      ear->events_.send("partial", {{"id", id}, {"text", text}});
+  };
+  speech_->onLevel = [weak](std::int64_t id, float level) {
+    if (auto ear = weak.lock(); ear && ear->open_.count(id))
+      ear->events_.send("level", {{"id", id}, {"value", static_cast<double>(level)}});
+  };
   key_->onDown = [weak] {
     if (auto ear = weak.lock()) ear->down();
   };
@@ -101,6 +104,7 @@ void Ear::down() {
   const std::int64_t id = ++nextID_;
   const bool trusted = platform_.hotKeys.isKeyDown(registered_->combo.keyCode);
   held_ = Held{id, platform_.loop.now(), nullptr, trusted};
+  open_.insert(id);
   events_.send("down", {{"id", id}});
   if (speech_->microphoneUndecided()) events_.send("asking", {{"id", id}});
   watchEscape(registered_->combo);
@@ -197,6 +201,7 @@ std::optional<double> Ear::takeLetGo(std::int64_t id) {
 void Ear::refused(std::int64_t id, std::exception_ptr failure) {
   if (held_ && held_->id == id) endHold();
   const std::optional<double> heldFor = takeLetGo(id);
+  open_.erase(id);
   if (cancelled_.erase(id)) return;
   const auto kind = failureCase(failure);
   if (kind == SpeechFailure::Case::superseded || kind == SpeechFailure::Case::letGo) {
@@ -237,6 +242,7 @@ Co<void> Ear::finish(std::int64_t id, SpeechInput::TakeRef take, double heldFor)
 
 void Ear::finished(std::int64_t id, const SpeechInput::Take& take, const std::string& text,
                    double heldFor) {
+  open_.erase(id);
   if (take.failed() && text.empty())
     events_.send("error",
                  {{"id", id}, {"reason", "failed"}, {"detail", "the analyzer didn't start"}});
@@ -252,6 +258,7 @@ void Ear::cancel() {
     speech_->cancel(hold.take);
   else
     cancelled_.insert(hold.id);
+  open_.erase(hold.id);
   events_.send("cancelled", {{"id", hold.id}});
 }
 

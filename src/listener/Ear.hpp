@@ -83,6 +83,8 @@ class Ear : public std::enable_shared_from_this<Ear> {
   std::optional<Held> held_;
   std::map<std::int64_t, double> letGo_;
   std::set<std::int64_t> cancelled_;
+  // Holds whose "final", "cancelled" or "error" has not been sent yet.
+  std::set<std::int64_t> open_;
   std::optional<Timer> watchdog_;
 };
 

@@ -127,6 +127,20 @@ TEST_F(Listening, TwoQuickHoldsKeepTheirOwnNumbers) {
   EXPECT_LT(at("down:2"), at("final:1"));
 }
 
+TEST_F(Listening, ALevelOnItsWayWhenTheHoldIsCancelledIsNotSent) {
+  auto ear = listen();
+  names();
+  says({}, "");
+  press();
+  loop.runUntilIdle();
+  // The buffer's level is posted to the loop but not delivered before Escape.
+  fake.capture.latest()->feed(1);
+  fake.hotKeys.press(escape);
+  release();
+  run(1s);
+  EXPECT_EQ(names(), (Names{"down:1", "open:1", "cancelled:1"}));
+}
+
 TEST_F(Listening, AHoldThatEndsWhileItsTakeIsOpening) {
   struct Row {
     const char* name;

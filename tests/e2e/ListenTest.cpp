@@ -8,6 +8,7 @@
 
 #include "support/AppFixtures.hpp"
 #include "support/Child.hpp"
+#include "support/Exec.hpp"
 #include "support/LiveProcess.hpp"
 #include "support/Process.hpp"
 #include "support/PulseServer.hpp"
@@ -220,6 +221,36 @@ INSTANTIATE_TEST_SUITE_P(Listening, Ending,
                          ::testing::Values(EndingCase{"Quit", true},
                                            EndingCase{"EndOfInput", false}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ListenTest, AReleaseThatNeverReachesTheListenerStillEndsTheHold) {
+  Listener& listener = start();
+  ASSERT_EQ(listener.next().value("event", ""), "ready");
+  xdotool({"keydown", "alt+space"});
+  ASSERT_EQ(listener.until("open").back().value("id", -1), 1);
+  {
+    // Another client takes the keyboards: the release goes to it, and the core keyboard, which no
+    // longer hears from them, keeps the key down (and repeats it).
+    Child other(EARSHOT_GRAB_KEYBOARDS, {}, {{"DISPLAY", x_.display()}});
+    ASSERT_EQ(other.readLine(), "grabbed");
+    xdotool({"keyup", "alt+space"});
+    const auto events = listener.until("final", 10s);
+    ASSERT_FALSE(events.empty());
+    auto names = namesOf(events);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "up"), 1) << json(events).dump();
+    EXPECT_EQ(std::count(names.begin(), names.end(), "down"), 0) << json(events).dump();
+    EXPECT_EQ(events.back().value("id", -1), 1) << events.back();
+    // Nothing is held: no hold starts.
+    EXPECT_TRUE(listener.next(1s).is_null());
+  }
+  // The next press is a hold of its own.
+  xdotool({"keydown", "alt+space"});
+  std::this_thread::sleep_for(300ms);
+  xdotool({"keyup", "alt+space"});
+  const auto next = listener.until("final", 10s);
+  ASSERT_FALSE(next.empty());
+  EXPECT_EQ(next.front().value("event", ""), "down") << json(next).dump();
+  EXPECT_EQ(next.back().value("id", -1), 2) << json(next).dump();
+}
 
 TEST_F(ListenTest, AChordHeldByAnotherClientMakesReadyNameTheNextRow) {
   constexpr unsigned mod1Mask = 1 << 3;

@@ -258,6 +258,16 @@ TEST_F(X11, KeyStateFollowsTheKeyboard) {
   EXPECT_FALSE(service.isKeyDown(10));  // no such key here
 }
 
+TEST_F(X11, AKeyLetGoOnAKeyboardAnotherClientGrabsIsUp) {
+  xdotool({"keydown", "space"});
+  ASSERT_TRUE(waitFor([&] { return service.isKeyDown(49); }));
+  // The core keyboard no longer hears from a grabbed keyboard and keeps the key down.
+  earshot::testing::Child other(EARSHOT_GRAB_KEYBOARDS, {}, {{"DISPLAY", server.display()}});
+  ASSERT_EQ(other.readLine(), "grabbed");
+  xdotool({"keyup", "space"});
+  EXPECT_TRUE(waitFor([&] { return !service.isKeyDown(49); }));
+}
+
 TEST(X11WithoutServer, NothingCanBeRegisteredAndNoKeyIsDown) {
   MainLoop loop;
   X11HotKeys service(loop, ":9999");

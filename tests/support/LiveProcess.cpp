@@ -138,4 +138,11 @@ std::vector<std::string> namesOf(const std::vector<json>& events) {
   return names;
 }
 
+long residentKilobytes(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  return 0;
+}
+
 }  // namespace earshot::testing

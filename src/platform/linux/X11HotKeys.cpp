@@ -9,6 +9,8 @@
 // Last: Xlib defines macros such as None, True and Status.
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
+#include <X11/extensions/XInput.h>
+#include <X11/extensions/XInput2.h>
 #include <X11/keysym.h>
 
 namespace earshot::linux_platform {
@@ -49,6 +51,59 @@ std::array<unsigned, 3> lockModifiers(Display* display) {
   return locks;
 }
 
+// Whether any keyboard device holds `code` down right now. The core keyboard's own state changes
+// only with the events its keyboards pass on to it: while another client grabs one of them, that
+// keyboard's events go to that client alone, and a key let go there stays down on the core
+// keyboard, even after the grab. Empty when no keyboard can be asked.
+std::optional<bool> keyboardsHold(Display* display, KeyCode code) {
+  int count = 0;
+  XIDeviceInfo* devices = XIQueryDevice(display, XIAllDevices, &count);
+  if (!devices) return std::nullopt;
+  std::optional<bool> held;
+  XErrorTrap trap(display);
+  for (int d = 0; d < count && held != true; ++d) {
+    // A keyboard another client grabs shows as floating while the grab lasts.
+    if (devices[d].use != XISlaveKeyboard && devices[d].use != XIFloatingSlave) continue;
+    // Unplugged meanwhile: the trap takes the error and the keyboard is skipped.
+    XDevice* device = XOpenDevice(display, static_cast<XID>(devices[d].deviceid));
+    if (!device) continue;
+    if (XDeviceState* state = XQueryDeviceState(display, device)) {
+      auto* item = state->data;
+      for (int c = 0; c < state->num_classes; ++c) {
+        if (item->c_class == KeyClass) {
+          const auto* keys = reinterpret_cast<const XKeyState*>(item);
+          held = held.value_or(false) ||
+                 ((static_cast<unsigned char>(keys->keys[code / 8]) >> (code % 8)) & 1u);
+        }
+        item = reinterpret_cast<XInputClass*>(reinterpret_cast<char*>(item) + item->length);
+      }
+      XFreeDeviceState(state);
+    }
+    XCloseDevice(display, device);
+  }
+  trap.finish();
+  XIFreeDeviceInfo(devices);
+  return held;
+}
+
+// Whether a release of `keyCode` waits in Xlib's queue; the queue is left as it is.
+bool releaseQueued(Display* display, unsigned keyCode) {
+  struct Look {
+    unsigned keyCode;
+    bool found = false;
+  } look{keyCode};
+  XEvent unused;
+  XCheckIfEvent(
+      display, &unused,
+      [](Display*, XEvent* event, XPointer argument) -> Bool {
+        auto* look = reinterpret_cast<Look*>(argument);
+        if (event->type == KeyRelease && event->xkey.keycode == look->keyCode) look->found = true;
+        return False;
+      },
+      reinterpret_cast<XPointer>(&look));
+  return look.found;
+}
+
 }  // namespace
 
 struct X11HotKeys::Connection {
@@ -57,6 +112,7 @@ struct X11HotKeys::Connection {
   int fd = -1;
   bool lost = false;
   unsigned ignored = LockMask;  // the lock modifiers, stripped from an event before matching
+  bool xinput = false;          // the server speaks XInput 2, so each keyboard can be asked
 };
 
 X11HotKeys::X11HotKeys(MainLoop& loop, std::string display)
@@ -72,6 +128,7 @@ void X11HotKeys::disconnect() {
   closeDisplay(connection_->display);
   connection_.reset();
   grabs_.clear();
+  pressed_.clear();
 }
 
 bool X11HotKeys::connect() {
@@ -93,6 +150,12 @@ bool X11HotKeys::connect() {
   if (displayLost(display)) {
     disconnect();
     return false;
+  }
+  {
+    XDeadline deadline(display);
+    int opcode, event, error, major = 2, minor = 0;
+    connection_->xinput = XQueryExtension(display, "XInputExtension", &opcode, &event, &error) &&
+                          XIQueryVersion(display, &major, &minor) == Success;
   }
   loop_.watchReadable(connection_->fd, [this] { drain(); });
   return true;
@@ -182,11 +245,16 @@ bool X11HotKeys::isKeyDown(std::uint32_t keyCode) {
   const auto keysym = keysymFor(keyCode);
   const KeyCode code = keysym ? XKeysymToKeycode(connection_->display, *keysym) : 0;
   if (!code || lost()) return false;
-  char keys[32] = {};
-  XQueryKeymap(connection_->display, keys);
+  std::optional<bool> held;
+  if (connection_->xinput) held = keyboardsHold(connection_->display, code);
+  if (!held && !lost()) {
+    char keys[32] = {};
+    XQueryKeymap(connection_->display, keys);
+    held = (static_cast<unsigned char>(keys[code / 8]) >> (code % 8)) & 1u;
+  }
   if (lost()) return false;
   drainLater();
-  return (static_cast<unsigned char>(keys[code / 8]) >> (code % 8)) & 1u;
+  return *held;
 }
 
 void X11HotKeys::drainLater() {
@@ -206,12 +274,24 @@ void X11HotKeys::drain() {
     XNextEvent(connection_->display, &event);
     if (event.type != KeyPress && event.type != KeyRelease) continue;
     const bool pressed = event.type == KeyPress;
+    const unsigned keyCode = event.xkey.keycode;
+    if (!pressed) {
+      pressed_.erase(keyCode);
+    } else if (!pressed_.insert(keyCode).second && connection_->xinput &&
+               keyboardsHold(connection_->display, static_cast<KeyCode>(keyCode)) == false &&
+               !releaseQueued(connection_->display, keyCode)) {
+      // A press again without a release between: a repeat, or the key pressed anew after a
+      // release we never got. When no keyboard holds it and no release is on its way (the
+      // query's round trip has read every event sent before it), the server is repeating a key
+      // it wrongly thinks is down; passing that on would start a hold nobody makes.
+      continue;
+    }
     const unsigned state = event.xkey.state & coreModifiers & ~connection_->ignored;
     // A press matches by key and modifiers; a release by key alone, since the modifiers may have
     // come up first.
     std::vector<Identifier> to;
     for (const auto& [handle, grab] : grabs_)
-      if (grab.keyCode == event.xkey.keycode && (!pressed || grab.modifiers == state))
+      if (grab.keyCode == keyCode && (!pressed || grab.modifiers == state))
         to.push_back(grab.identifier);
     // The sink may add and remove grabs: it gets a copy.
     for (const auto& identifier : to)

@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,8 @@ class X11HotKeys final : public HotKeyService {
   std::unique_ptr<Connection> connection_;
   Sink sink_;
   std::map<Handle, Grab> grabs_;
+  // Keys whose press came and whose release has not.
+  std::set<unsigned> pressed_;
   Handle nextHandle_ = 1;
   bool drainPosted_ = false;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
