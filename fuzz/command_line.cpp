@@ -25,8 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   modes.lookup = [&](const std::string&, bool, bool) { return chosen = 1; };
   modes.survey = [&] { return chosen = 2; };
   modes.file = [&](const std::string&, bool) { return chosen = 3; };
-  modes.dictation = [&] { return chosen = 4; };
-  modes.listening = [&](const std::string&) { return chosen = 5; };
+  modes.dictation = [&](bool) { return chosen = 4; };
+  modes.listening = [&](const std::string&, bool) { return chosen = 5; };
   const int status = earshot::runEntry(earshot::Arguments(std::move(list)), modes);
   if (status != 2 && status != chosen) __builtin_trap();
   return 0;
