@@ -70,4 +70,16 @@ int makeCatalog(const std::string& root) {
   return files;
 }
 
+void addDesktopEntries(earshot::testing::FixtureWorkspace& workspace) {
+  for (int i = 0; i < desktopEntryCount; ++i) {
+    const std::string name = bundleName(bundleCount + i);
+    workspace.desktop.push_back({"org.example.Tool" + std::to_string(i) + ".desktop",
+                                 "/d/" + std::to_string(i),
+                                 name,
+                                 name,
+                                 {name + " Ferramenta"},
+                                 false});
+  }
+}
+
 }  // namespace earshot::bench

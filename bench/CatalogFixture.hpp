@@ -2,6 +2,10 @@
 
 #include <string>
 
+namespace earshot::testing {
+class FixtureWorkspace;
+}
+
 namespace earshot::bench {
 
 inline constexpr int bundleCount = 2000;
@@ -11,6 +15,10 @@ inline constexpr int desktopEntryCount = 500;
 // (XML and binary Info.plists, loctables, UTF-16 and UTF-8 strings files) and `desktopEntryCount`
 // desktop entries in root/data/applications. Returns the number of files written.
 int makeCatalog(const std::string& root);
+
+// The `desktopEntryCount` desktop entries as plain entries of a fixture workspace (how the Linux
+// workspace reads them is measured by the whole-process benchmark).
+void addDesktopEntries(earshot::testing::FixtureWorkspace& workspace);
 
 // The shown English name of bundle `index`.
 std::string bundleName(int index);

@@ -135,15 +135,7 @@ int main() {
   earshot::testing::TemporaryFolder root;
   earshot::bench::makeCatalog(root.path());
   earshot::testing::FixtureWorkspace workspace(root.path() + "/sys", root.path() + "/home");
-  for (int i = 0; i < earshot::bench::desktopEntryCount; ++i) {
-    const std::string name = earshot::bench::bundleName(earshot::bench::bundleCount + i);
-    workspace.desktop.push_back({"org.example.Tool" + std::to_string(i) + ".desktop",
-                                 "/d/" + std::to_string(i),
-                                 name,
-                                 name,
-                                 {name + " Ferramenta"},
-                                 false});
-  }
+  earshot::bench::addDesktopEntries(workspace);
   auto start = Clock::now();
   const AppVocabulary fixture = appNames(workspace);
   std::printf("catalog scan and vocabulary: %.1f ms\n", millisecondsSince(start));

@@ -18,17 +18,7 @@ const AppCatalog& catalog() {
   static const AppCatalog scanned = [] {
     earshot::bench::makeCatalog(root.path());
     earshot::testing::FixtureWorkspace workspace(root.path() + "/sys", root.path() + "/home");
-    // The desktop entries as the Linux workspace reads them are measured by the whole-process
-    // benchmark; here they join as plain entries.
-    for (int i = 0; i < earshot::bench::desktopEntryCount; ++i) {
-      const std::string name = earshot::bench::bundleName(earshot::bench::bundleCount + i);
-      workspace.desktop.push_back({"org.example.Tool" + std::to_string(i) + ".desktop",
-                                   "/d/" + std::to_string(i),
-                                   name,
-                                   name,
-                                   {name + " Ferramenta"},
-                                   false});
-    }
+    earshot::bench::addDesktopEntries(workspace);
     return AppCatalog::scan(workspace);
   }();
   return scanned;

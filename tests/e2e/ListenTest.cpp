@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "support/AppFixtures.hpp"
+#include "support/AudioFiles.hpp"
 #include "support/Child.hpp"
 #include "support/Exec.hpp"
 #include "support/LiveProcess.hpp"
@@ -21,8 +22,7 @@ using nlohmann::json;
 
 namespace {
 
-const std::string recording =
-    "/usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01_austen_64kb-0870.wav";
+const std::string& recording = speechRecording;
 
 // The binary in listening mode.
 struct Listener : LiveProcess {

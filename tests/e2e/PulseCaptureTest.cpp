@@ -15,6 +15,7 @@
 
 #include "platform/PlatformError.hpp"
 #include "platform/linux/PulseCapture.hpp"
+#include "support/AudioFiles.hpp"
 #include "support/Process.hpp"
 #include "support/PulseServer.hpp"
 #include "support/TemporaryFolder.hpp"
@@ -26,8 +27,7 @@ using linux_platform::PulseCapture;
 
 namespace {
 
-const std::string recording =
-    "/usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01_austen_64kb-0870.wav";
+const std::string& recording = speechRecording;
 
 // Standard error of this process goes to a file while a test runs.
 class StandardError {

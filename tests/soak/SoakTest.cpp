@@ -12,6 +12,7 @@
 #include <random>
 #include <set>
 
+#include "support/AudioFiles.hpp"
 #include "support/LiveProcess.hpp"
 #include "support/Process.hpp"
 #include "support/PulseServer.hpp"
@@ -24,8 +25,7 @@ using nlohmann::json;
 
 namespace {
 
-const std::string recording =
-    "/usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01_austen_64kb-0870.wav";
+const std::string& recording = speechRecording;
 
 // The rows the "key" command switches between, as xdotool presses them.
 const std::map<std::string, std::string> chords = {
