@@ -139,6 +139,27 @@ void Ear::startWatchdog() {
   });
 }
 
+void Ear::awaitLetGo() {
+  // A release lost after the cancel would keep the hot key down for good: the key state, when
+  // trusted, lets it go.
+  std::weak_ptr<Ear> weak = weak_from_this();
+  auto upSeen = std::make_shared<int>(0);
+  watchdog_ = platform_.loop.every(seconds(watchdogInterval), [weak, upSeen] {
+    auto ear = weak.lock();
+    if (!ear) return;
+    if (!ear->key_->isDown() || !ear->registered_) {
+      ear->stopWatchdog();
+      return;
+    }
+    if (ear->platform_.hotKeys.isKeyDown(ear->registered_->combo.keyCode)) {
+      *upSeen = 0;
+    } else if (++*upSeen >= keyUpTicks) {
+      ear->key_->forget();
+      ear->stopWatchdog();
+    }
+  });
+}
+
 void Ear::stopWatchdog() {
   if (watchdog_) watchdog_->cancel();
   watchdog_.reset();
@@ -268,8 +289,11 @@ void Ear::checkHeld() {
     return;
   }
   if (secondsSince(held_->since) > longestHold) {
-    key_->forget();
+    // The key may well still be down: its repeats and its release belong to the cancelled hold,
+    // so the hot key keeps it down; only a release and a new press start another hold.
+    const bool trusted = held_->keyStateTrusted;
     cancel();
+    if (trusted) awaitLetGo();
     return;
   }
   if (!held_->keyStateTrusted) return;

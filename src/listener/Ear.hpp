@@ -60,6 +60,8 @@ class Ear : public std::enable_shared_from_this<Ear> {
   void watchEscape(const VoiceKeyCombo& combo);
   void startWatchdog();
   void stopWatchdog();
+  // After a hold cancelled with its key still down: lets the key go once it reads up.
+  void awaitLetGo();
   void endHold();
   Co<void> openTake(std::int64_t id, Language language);
   Co<void> finishAfter(double delay, std::int64_t id, SpeechInput::TakeRef take, double heldFor);

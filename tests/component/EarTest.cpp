@@ -247,6 +247,49 @@ TEST_F(Listening, TheWatchdogRecoversALostReleaseOnlyWhenTheKeyStateIsTrusted) {
   EXPECT_EQ(names().front(), "down:4") << "forget() let the next press through";
 }
 
+TEST_F(Listening, AKeyStillHeldAfterTheLimitStartsNothingUntilItIsLetGoAndPressedAgain) {
+  struct Row {
+    const char* name;
+    bool trusted;      // the key read as down at the press
+    bool releaseSent;  // X delivers the release
+  };
+  auto ear = listen();
+  names();
+  int id = 0;
+  auto hold = [&](const char* name) { return std::string(name) + ":" + std::to_string(id); };
+  for (const Row& row :
+       {Row{"trusted, released", true, true}, Row{"untrusted, released", false, true},
+        Row{"trusted, release lost", true, false}}) {
+    SCOPED_TRACE(row.name);
+    says({}, "");
+    if (row.trusted) fake.hotKeys.keysDown.insert(optionSpace.keyCode);
+    fake.hotKeys.press(optionSpace);
+    fake.hotKeys.keysDown.insert(optionSpace.keyCode);
+    ++id;
+    for (int i = 0; i < 121; ++i) loop.advance(1s);
+    EXPECT_EQ(names(), (Names{hold("down"), hold("open"), hold("cancelled")}));
+    // The server goes on repeating the key that is still held.
+    for (int i = 0; i < 20; ++i) {
+      fake.hotKeys.press(optionSpace);
+      loop.advance(30ms);
+    }
+    run(1s);
+    EXPECT_EQ(names(), Names{}) << "a repeat of the cancelled press started a hold";
+    fake.hotKeys.keysDown.erase(optionSpace.keyCode);
+    if (row.releaseSent) fake.hotKeys.release(optionSpace);
+    run(500ms);
+    EXPECT_EQ(names(), Names{});
+    says({}, "");
+    press();
+    loop.runUntilIdle();
+    ++id;
+    EXPECT_EQ(names().front(), hold("down"));
+    release();
+    run(1s);
+    names();
+  }
+}
+
 TEST_F(Listening, KeyChangesAndLanguageChangesDuringAHold) {
   auto ear = listen();
   names();
