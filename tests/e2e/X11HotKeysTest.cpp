@@ -258,6 +258,19 @@ TEST_F(X11, KeyStateFollowsTheKeyboard) {
   EXPECT_FALSE(service.isKeyDown(10));  // no such key here
 }
 
+extern "C" long earshotThreadsCreated();
+
+// The watchdog reads the key state every 0.15 s while a key is held; each read is a few bounded
+// runs of requests, none of which may cost a thread.
+TEST_F(X11, ReadingTheKeyStateCreatesNoThread) {
+  EXPECT_FALSE(service.isKeyDown(49));  // connected, and the deadlines' watcher started
+  xdotool({"keydown", "space"});
+  const long before = earshotThreadsCreated();
+  for (int read = 0; read < 20; ++read) EXPECT_TRUE(service.isKeyDown(49));
+  EXPECT_EQ(earshotThreadsCreated() - before, 0);
+  xdotool({"keyup", "space"});
+}
+
 TEST_F(X11, AKeyLetGoOnAKeyboardAnotherClientGrabsIsUp) {
   xdotool({"keydown", "space"});
   ASSERT_TRUE(waitFor([&] { return service.isKeyDown(49); }));

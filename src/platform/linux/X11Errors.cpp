@@ -6,12 +6,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <csetjmp>
 #include <cstdlib>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace earshot::linux_platform {
@@ -167,25 +171,83 @@ void closeDisplay(Display* display) {
   XCloseDisplay(display);
 }
 
-XDeadline::XDeadline(Display* display, std::chrono::milliseconds limit) {
-  const int fd = ConnectionNumber(display);
-  watch_ = std::thread([this, display, fd, limit] {
+namespace {
+
+// The deadlines armed now, and the one thread that cuts those that pass. Runs of X requests come
+// many times a second while a key is held; a thread for each would cost more than the requests.
+class DeadlineWatcher {
+ public:
+  static DeadlineWatcher& instance() {
+    // Never destroyed: a deadline may be disarmed while the process exits.
+    static auto* watcher = new DeadlineWatcher();
+    return *watcher;
+  }
+
+  std::uint64_t arm(Display* display, std::chrono::milliseconds limit) {
+    std::lock_guard lock(mutex_);
+    const std::uint64_t token = next_++;
+    armed_.emplace(token, Armed{display, ConnectionNumber(display), Clock::now() + limit});
+    if (!started_) {
+      started_ = true;
+      std::thread([this] { watch(); }).detach();
+    }
+    wake_.notify_one();
+    return token;
+  }
+
+  void disarm(std::uint64_t token) {
+    std::lock_guard lock(mutex_);
+    armed_.erase(token);
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  struct Armed {
+    Display* display;
+    int fd;
+    Clock::time_point at;
+  };
+
+  DeadlineWatcher() = default;
+
+  void watch() {
     std::unique_lock lock(mutex_);
-    if (wake_.wait_for(lock, limit, [this] { return done_; })) return;
-    // Lost before the cut, so that the owner sees it as soon as Xlib returns. The cut wakes the
-    // read Xlib is blocked in.
-    markLost(display);
-    ::shutdown(fd, SHUT_RDWR);
-  });
-}
+    for (;;) {
+      if (armed_.empty()) {
+        wake_.wait(lock);
+        continue;
+      }
+      auto first = armed_.begin();
+      for (auto it = armed_.begin(); it != armed_.end(); ++it)
+        if (it->second.at < first->second.at) first = it;
+      if (Clock::now() < first->second.at) {
+        // Woken early by a new deadline, which may come first; disarmed ones are dropped by then.
+        wake_.wait_until(lock, first->second.at);
+        continue;
+      }
+      // Lost before the cut, so that the owner sees it as soon as Xlib returns. The cut wakes the
+      // read Xlib is blocked in. Under the lock: the owner cannot have closed the descriptor yet,
+      // since it disarms first.
+      markLost(first->second.display);
+      ::shutdown(first->second.fd, SHUT_RDWR);
+      armed_.erase(first);
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::map<std::uint64_t, Armed> armed_;
+  std::uint64_t next_ = 1;
+  bool started_ = false;
+};
+
+}  // namespace
+
+XDeadline::XDeadline(Display* display, std::chrono::milliseconds limit)
+    : token_(DeadlineWatcher::instance().arm(display, limit)) {}
 
 XDeadline::~XDeadline() {
-  {
-    std::lock_guard lock(mutex_);
-    done_ = true;
-  }
-  wake_.notify_all();
-  watch_.join();
+  DeadlineWatcher::instance().disarm(token_);
 }
 
 XErrorTrap::XErrorTrap(Display* display)

@@ -6,9 +6,7 @@
 // (a stopped one) must count as no server rather than hang the process.
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
+#include <cstdint>
 
 typedef struct _XDisplay Display;
 
@@ -38,7 +36,8 @@ void closeDisplay(Display* display);
 
 // Bounds the requests made on `display` while it lives: a server that has not answered them within
 // the limit has its connection cut and marked lost, so that Xlib sees a lost server instead of
-// waiting for good.
+// waiting for good. One watcher thread, started on first use, keeps every deadline of the process;
+// arming and disarming one starts no thread.
 class XDeadline {
  public:
   explicit XDeadline(Display* display, std::chrono::milliseconds limit = xPatience);
@@ -47,10 +46,7 @@ class XDeadline {
   XDeadline& operator=(const XDeadline&) = delete;
 
  private:
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  bool done_ = false;
-  std::thread watch_;
+  std::uint64_t token_;
 };
 
 // Catches the first protocol error on `display` from construction to finish(), which waits for
