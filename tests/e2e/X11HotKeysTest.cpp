@@ -271,6 +271,26 @@ TEST_F(X11, ReadingTheKeyStateCreatesNoThread) {
   xdotool({"keyup", "space"});
 }
 
+TEST_F(X11, ChordsFollowTheirKeysWhenTheLayoutChanges) {
+  installRecorder();
+  // On a German layout Z sits where Y is on an American one.
+  add({6, VoiceKeyCombo::control}, 1);
+  add({16, VoiceKeyCombo::control}, 2);
+  for (const char* layout : {"de", "us"}) {
+    SCOPED_TRACE(layout);
+    earshot::testing::RunOptions options;
+    auto result = earshot::testing::run("/usr/bin/setxkbmap",
+                                        {"-display", server.display(), "-layout", layout}, options);
+    ASSERT_EQ(result.status, 0) << result.err;
+    // The server tells every client of the new mapping; the loop takes the news in.
+    loop.runUntil([] { return false; }, std::chrono::milliseconds(300));
+    events.clear();
+    xdotool({"key", "ctrl+z", "key", "ctrl+y"});
+    ASSERT_TRUE(waitFor([&] { return count({2, false}) == 1; }));
+    EXPECT_EQ(events, (std::vector<Event>{{1, true}, {1, false}, {2, true}, {2, false}}));
+  }
+}
+
 TEST_F(X11, AKeyLetGoOnAKeyboardAnotherClientGrabsIsUp) {
   xdotool({"keydown", "space"});
   ASSERT_TRUE(waitFor([&] { return service.isKeyDown(49); }));

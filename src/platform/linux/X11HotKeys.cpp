@@ -51,6 +51,18 @@ std::array<unsigned, 3> lockModifiers(Display* display) {
   return locks;
 }
 
+// `modifiers` with each combination of the lock modifiers.
+std::set<unsigned> withLocks(unsigned modifiers, const std::array<unsigned, 3>& locks) {
+  std::set<unsigned> variants;
+  for (unsigned subset = 0; subset < 8; ++subset) {
+    unsigned variant = modifiers;
+    for (unsigned k = 0; k < 3; ++k)
+      if (subset & (1u << k)) variant |= locks[k];
+    variants.insert(variant);
+  }
+  return variants;
+}
+
 // Whether any keyboard device holds `code` down right now. The core keyboard's own state changes
 // only with the events its keyboards pass on to it: while another client grabs one of them, that
 // keyboard's events go to that client alone, and a key let go there stays down on the core
@@ -199,13 +211,7 @@ HotKeyService::Registration X11HotKeys::add(VoiceKeyCombo combo, Identifier iden
   const auto locks = lockModifiers(display);
   if (lost()) return {connectionLost, {}};
   connection_->ignored = locks[0] | locks[1] | locks[2];
-  std::set<unsigned> variants;
-  for (unsigned subset = 0; subset < 8; ++subset) {
-    unsigned variant = modifiers;
-    for (unsigned k = 0; k < 3; ++k)
-      if (subset & (1u << k)) variant |= locks[k];
-    variants.insert(variant);
-  }
+  const std::set<unsigned> variants = withLocks(modifiers, locks);
 
   int error;
   {
@@ -224,7 +230,8 @@ HotKeyService::Registration X11HotKeys::add(VoiceKeyCombo combo, Identifier iden
     return {error == BadAccess ? alreadyRegistered : error, {}};
   }
   const Handle handle = nextHandle_++;
-  grabs_[handle] = Grab{identifier, code, modifiers, {variants.begin(), variants.end()}};
+  grabs_[handle] =
+      Grab{identifier, combo.keyCode, code, modifiers, {variants.begin(), variants.end()}};
   return {0, handle};
 }
 
@@ -233,7 +240,8 @@ void X11HotKeys::remove(Handle handle) {
   if (found == grabs_.end()) return;
   const Grab grab = std::move(found->second);
   grabs_.erase(found);
-  if (!connection_ || lost()) return;
+  // Key code 0 is AnyKey to the server.
+  if (!connection_ || lost() || !grab.keyCode) return;
   for (unsigned variant : grab.variants)
     XUngrabKey(connection_->display, grab.keyCode, variant, connection_->root);
   XFlush(connection_->display);
@@ -257,6 +265,34 @@ bool X11HotKeys::isKeyDown(std::uint32_t keyCode) {
   return *held;
 }
 
+void X11HotKeys::regrab() {
+  if (!connection_ || lost()) return;
+  Display* display = connection_->display;
+  const Window root = connection_->root;
+  XDeadline deadline(display);
+  const auto locks = lockModifiers(display);
+  if (lost()) return;
+  connection_->ignored = locks[0] | locks[1] | locks[2];
+  for (auto& [handle, grab] : grabs_) {
+    for (unsigned variant : grab.variants)
+      if (grab.keyCode) XUngrabKey(display, grab.keyCode, variant, root);
+    const auto keysym = keysymFor(grab.virtualKey);
+    grab.keyCode = keysym ? XKeysymToKeycode(display, *keysym) : 0;
+    const std::set<unsigned> variants = withLocks(grab.modifiers, locks);
+    grab.variants.assign(variants.begin(), variants.end());
+    if (!grab.keyCode) continue;  // gone from this layout; the next change may bring it back
+    XErrorTrap trap(display);
+    for (unsigned variant : grab.variants)
+      XGrabKey(display, grab.keyCode, variant, root, False, GrabModeAsync, GrabModeAsync);
+    // Another client may have taken the new key code meanwhile: the chord stays registered with
+    // us and hears nothing until a later change frees it.
+    trap.finish();
+    if (lost()) return;
+  }
+  // The key codes pressed before the change may now be other keys.
+  pressed_.clear();
+}
+
 void X11HotKeys::drainLater() {
   // Round trips may have read events into Xlib's queue, where the descriptor no longer shows them.
   if (drainPosted_ || !connection_ || lost()) return;
@@ -272,6 +308,12 @@ void X11HotKeys::drain() {
   while (connection_ && !lost() && XPending(connection_->display) > 0) {
     XEvent event;
     XNextEvent(connection_->display, &event);
+    if (event.type == MappingNotify && event.xmapping.request != MappingPointer) {
+      // A layout switch or a keyboard plugged in: the chords may sit on other key codes now.
+      XRefreshKeyboardMapping(&event.xmapping);
+      regrab();
+      continue;
+    }
     if (event.type != KeyPress && event.type != KeyRelease) continue;
     const bool pressed = event.type == KeyPress;
     const unsigned keyCode = event.xkey.keycode;

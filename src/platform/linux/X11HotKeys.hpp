@@ -45,7 +45,8 @@ class X11HotKeys final : public HotKeyService {
   struct Connection;
   struct Grab {
     Identifier identifier;
-    unsigned keyCode;
+    std::uint32_t virtualKey;  // the chord's key, looked up again when the mapping changes
+    unsigned keyCode;          // 0 while the key has no X key code
     unsigned modifiers;
     std::vector<unsigned> variants;  // modifiers with each combination of the lock keys
   };
@@ -53,6 +54,9 @@ class X11HotKeys final : public HotKeyService {
   bool connect();
   void disconnect();
   void drainLater();
+  // The keyboard mapping changed: every chord is grabbed again on its new key code and lock
+  // modifiers.
+  void regrab();
   // True once the connection is lost; a lost connection is no longer watched.
   bool lost() const;
 
