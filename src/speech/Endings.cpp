@@ -59,14 +59,18 @@ Co<std::string> SpeechInput::ending(TakeRef take, MainLoop& loop) {
     take->analyzer_.reset();
     co_return take->transcript_->text();
   }
+  bool analysisFailed = false;
   if (auto analyzer = take->analyzer_) {
     auto finalizing = finalizeOnBackground(analyzer, loop);
     // A failed finalization still leaves the reader's text.
     co_await finalizing.completion();
+    analysisFailed = analyzer->failure() != nullptr;
   }
   if (take->resultsTask_ && !co_await cancelled()) co_await take->resultsTask_->completion();
   take->resultsTask_.reset();
   take->analyzer_.reset();
+  // An analysis that failed without a word (its model never loaded) is one that never started.
+  if (analysisFailed && take->transcript_->text().empty()) take->failed_ = true;
   co_return take->transcript_->text();
 }
 

@@ -44,10 +44,10 @@ TEST(DecoderPool, CommandAndGeneralAnalysesWaitOnlyForDecodersTheyCanUse) {
   ASSERT_FALSE(hasLanguageModel(commands));
 
   // A command analysis is stopping: its decoder has no language model, so a general analysis
-  // loads its own at once instead of waiting for it.
+  // loads its own instead of waiting for it.
   pool->promise(true);
   auto general = pool->acquire(false);
-  ASSERT_TRUE(isReady(general));
+  ASSERT_TRUE(isReady(general, 30s));
   ps_decoder_t* second = general.get();
   EXPECT_NE(second, commands);
   EXPECT_EQ(pool->made(), 2);
@@ -69,4 +69,26 @@ TEST(DecoderPool, CommandAndGeneralAnalysesWaitOnlyForDecodersTheyCanUse) {
   EXPECT_EQ(pool->made(), 2);
   pool->release(second, false, false);
   pool->release(commands, false, true);
+}
+
+// The analyzer claims its decoder on the main loop: a claim never waits for a model to load,
+// neither the background preload nor a load of its own.
+TEST(DecoderPool, AClaimNeverWaitsForALoad) {
+  const auto model = findSphinxModel(EARSHOT_SPHINX_MODELDIR, "en_US");
+  ASSERT_TRUE(model);
+  silenceSphinx();
+  auto pool = std::make_shared<DecoderPool>(*model, SphinxSearch{});
+  pool->preload(pool);
+  auto preloaded = pool->acquire(false);
+  EXPECT_FALSE(isReady(preloaded)) << "the claim waited for the preload";
+  auto own = pool->acquire(false);
+  EXPECT_FALSE(isReady(own)) << "the claim waited for a load of its own";
+  ASSERT_TRUE(isReady(preloaded, 30s));
+  ASSERT_TRUE(isReady(own, 30s));
+  ps_decoder_t* first = preloaded.get();
+  ps_decoder_t* second = own.get();
+  EXPECT_NE(first, second);
+  EXPECT_EQ(pool->made(), 2);
+  pool->release(first, false, false);
+  pool->release(second, false, false);
 }

@@ -32,7 +32,10 @@ class FakeAnalyzer final : public SpeechAnalyzer {
   ~FakeAnalyzer() override;
 
   AsyncStream<SpeechResult> results() override { return results_; }
-  std::exception_ptr failure() const override { return nullptr; }
+  // What failure() reports once the analysis has ended (a model that never loaded, say).
+  std::exception_ptr failWith;
+
+  std::exception_ptr failure() const override { return failWith; }
   void start(AnalyzerInputStream input) override;
   void finalizeAndFinishThroughEndOfInput() override;
   void cancelAndFinishNow() override;

@@ -40,6 +40,13 @@ struct AnalysisState {
     pool->release(decoder, promised, forGrammar);
   }
 
+  // The decoder never came: there is nothing to give back.
+  void forgo(std::exception_ptr why) {
+    std::lock_guard guard(lock);
+    holding = false;
+    if (promised) pool->withdraw(forGrammar, std::move(why));
+  }
+
   void end(std::exception_ptr failure) {
     std::optional<AnalyzerInputStream> reading;
     {
@@ -62,7 +69,14 @@ struct AnalysisState {
 void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
              std::future<ps_decoder_t*> claim, bool partials,
              std::optional<AppVocabulary> vocabulary, bool english) {
-  ps_decoder_t* decoder = claim.get();
+  ps_decoder_t* decoder = nullptr;
+  try {
+    decoder = claim.get();
+  } catch (...) {
+    state->forgo(std::current_exception());
+    state->end(std::current_exception());
+    return;
+  }
   std::shared_ptr<const AppGrammar> grammar;
   try {
     // Built here, off the caller's thread: the input queues meanwhile.
@@ -170,9 +184,8 @@ class PocketSphinxAnalyzer final : public SpeechAnalyzer {
         throw sphinxError(SphinxError::stopped, "The analyzer has been stopped.");
       state_->started = true;
     }
-    // The decoder is taken here, not on the worker, so that a model that cannot load fails the
-    // start itself. Normally one is idle or promised back; only when none is does this block
-    // for a whole load.
+    // Claimed here, in the order of the starts; the worker waits for it, never the caller (the
+    // main loop). Normally one is idle or promised back.
     std::future<ps_decoder_t*> claim;
     try {
       claim = state_->pool->acquire(vocabulary_.has_value());

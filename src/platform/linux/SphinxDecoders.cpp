@@ -44,7 +44,6 @@ DecoderPool::~DecoderPool() {
 }
 
 std::future<ps_decoder_t*> DecoderPool::acquire(bool forGrammar) {
-  std::shared_future<ps_decoder_t*> claimed;
   {
     std::lock_guard guard(lock_);
     auto take = [](std::vector<ps_decoder_t*>& from) {
@@ -64,18 +63,39 @@ std::future<ps_decoder_t*> DecoderPool::acquire(bool forGrammar) {
       waiting_.emplace_back();
       return waiting_.back().get_future();
     }
+    // The caller may be the main loop: a load, background or new, is never waited for here.
     if (loading_ && !loadClaimed_) {
       loadClaimed_ = true;
-      claimed = loadResult_;
+      return loadPromise_.get_future();
     }
   }
-  if (claimed.valid()) return ready(claimed.get());
-  return ready(load());
+  std::promise<ps_decoder_t*> loaded;
+  auto result = loaded.get_future();
+  std::thread([self = shared_from_this(), loaded = std::move(loaded)]() mutable {
+    try {
+      loaded.set_value(self->load());
+    } catch (...) {
+      loaded.set_exception(std::current_exception());
+    }
+  }).detach();
+  return result;
 }
 
 void DecoderPool::promise(bool forGrammar) {
   std::lock_guard guard(lock_);
   ++(forGrammar ? grammarPromised_ : promised_);
+}
+
+void DecoderPool::withdraw(bool forGrammar, std::exception_ptr why) {
+  std::lock_guard guard(lock_);
+  int& promised = forGrammar ? grammarPromised_ : promised_;
+  auto& waiting = forGrammar ? grammarWaiting_ : waiting_;
+  --promised;
+  // Those who counted on this decoder would wait for ever.
+  while (static_cast<int>(waiting.size()) > std::max(promised, 0)) {
+    waiting.back().set_exception(why);
+    waiting.pop_back();
+  }
 }
 
 void DecoderPool::release(ps_decoder_t* decoder, bool promised, bool forGrammar) {
@@ -107,7 +127,6 @@ void DecoderPool::preload(const std::shared_ptr<DecoderPool>& self) {
   loading_ = true;
   loadClaimed_ = false;
   loadPromise_ = std::promise<ps_decoder_t*>();
-  loadResult_ = loadPromise_.get_future().share();
   std::thread([self] {
     ps_decoder_t* decoder = nullptr;
     std::exception_ptr error;

@@ -17,8 +17,8 @@ namespace earshot::linux_platform {
 
 // Idle decoders of one language, kept for the process. A reservation loads one in the background;
 // the first analyzer that finds none idle claims that load instead of starting another. A decoder
-// is handed out in the state of a freshly loaded one.
-class DecoderPool {
+// is handed out in the state of a freshly loaded one. Made with std::make_shared.
+class DecoderPool : public std::enable_shared_from_this<DecoderPool> {
  public:
   DecoderPool(SphinxModel model, SphinxSearch search);
   ~DecoderPool();
@@ -26,9 +26,10 @@ class DecoderPool {
   DecoderPool& operator=(const DecoderPool&) = delete;
 
   // A decoder for one analysis: an idle one, one that a stopped analysis has promised back, the
-  // background load, or a new load, in that order. Throws PlatformError when the model does not
-  // load. The future is ready at once except for a promised decoder, which comes back as soon as
-  // its analysis has closed its utterance.
+  // background load, or a new load (on a thread of its own), in that order. Never waits: the
+  // future is ready at once for an idle decoder; a promised one comes back as soon as its
+  // analysis has closed its utterance, a load when it is done. A model that does not load makes
+  // the future throw PlatformError.
   //
   // An analysis of application commands (`forGrammar`) takes a decoder that had a grammar before
   // one that still has its language model (which it gives up); the others never take one without
@@ -39,6 +40,8 @@ class DecoderPool {
   // waits for it instead of loading another.
   // `forGrammar` as the analysis acquired it.
   void promise(bool forGrammar = false);
+  // Takes back a `promise()` whose decoder never came (its load failed with `why`).
+  void withdraw(bool forGrammar, std::exception_ptr why);
   // Gives a decoder back; `promised` when `promise()` was called for it, with the same
   // `forGrammar`.
   void release(ps_decoder_t* decoder, bool promised, bool forGrammar = false);
@@ -69,7 +72,6 @@ class DecoderPool {
   bool loading_ = false;
   bool loadClaimed_ = false;
   std::promise<ps_decoder_t*> loadPromise_;
-  std::shared_future<ps_decoder_t*> loadResult_;
 };
 
 }  // namespace earshot::linux_platform
