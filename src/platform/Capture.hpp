@@ -38,6 +38,14 @@ class AudioEngine {
   // Synchronous like removeTap.
   virtual void stop() = 0;
   virtual bool isRunning() const = 0;
+
+  // Completes once the formats can be read without waiting for the audio service, or once the
+  // service has had its time to answer; any wait happens off the main thread. Until then, reading
+  // the formats may wait.
+  virtual Co<void> ready() {
+    (void)outputFormat();
+    co_return;
+  }
 };
 
 using AudioEngineRef = std::shared_ptr<AudioEngine>;

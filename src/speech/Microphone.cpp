@@ -1,6 +1,8 @@
 // The speech input's engine: permission, warming up, attaching a take, and surviving changes of
 // the default microphone.
 
+#include <algorithm>
+
 #include "platform/Platform.hpp"
 #include "speech/SpeechInput.hpp"
 #include "speech/Take.hpp"
@@ -14,8 +16,17 @@ constexpr std::uint32_t tapFrames = 2048;
 constexpr double settleDelay = 0.3;
 // An engine being replaced may still be finishing a callback.
 constexpr double oldEngineGrace = 2.0;
-// A capturing take is moved to a new engine at most this many times.
-constexpr int moveAttempts = 3;
+// A capturing take is moved to a new engine as long as it lasts: the first moves come one
+// settle step apart, then further apart each time, up to the longest pause (a sound server that is
+// gone a long while is tried about every three seconds).
+constexpr int quickMoves = 3;
+constexpr double longestMovePause = 3.2;
+
+double movePause(int attempts) {
+  if (attempts < quickMoves) return settleDelay;
+  return std::min(settleDelay * double(1 << std::min(attempts - quickMoves + 1, 8)),
+                  longestMovePause);
+}
 
 bool sameShape(const AudioFormat& a, const AudioFormat& b) {
   return a.sampleRate == b.sampleRate && a.channelCount == b.channelCount;
@@ -44,8 +55,9 @@ bool SpeechInput::microphoneUndecided() const {
 
 void SpeechInput::warmUp() {
   watchDevices();
+  // Waits for the audio service off the main thread.
   if (platform_.capture.permission() == CaptureService::Permission::authorized)
-    (void)engine()->outputFormat();
+    spawn(engine()->ready(), platform_.loop);
 }
 
 AudioEngineRef& SpeechInput::engine() {
@@ -71,44 +83,63 @@ void SpeechInput::inputChanged() {
   stale_ = true;
   if (settling_) return;
   settling_ = true;
+  const double pause = current_ ? movePause(current_->reopened_) : settleDelay;
   std::weak_ptr<SpeechInput> weak = weak_from_this();
-  platform_.loop.after(seconds(settleDelay), [weak] {
+  platform_.loop.after(seconds(pause), [weak] {
     if (auto speech = weak.lock()) speech->settle();
   });
 }
 
 void SpeechInput::settle() {
   settling_ = false;
-  if (!stale_) return;
+  if (!stale_ || moving_) return;
   if (!current_) {
     rebuild();
     return;
   }
   // A running engine keeps its take; the next opening rebuilds it.
-  if (engine()->isRunning() || current_->reopened_ >= moveAttempts) return;
+  if (engine()->isRunning()) return;
   ++current_->reopened_;
   engine_->removeTap();
   engine_->stop();
+  spawn(move(current_), platform_.loop);
+}
+
+Co<void> SpeechInput::move(TakeRef take) {
+  auto self = shared_from_this();
+  moving_ = true;
+  rebuild(false);
+  // The new engine asks the audio service off the main thread; releases and commands go on.
+  AudioEngineRef hearer = engine_;
+  auto asking = hearer->ready();
+  co_await std::move(asking);
+  moving_ = false;
+  if (current_ != take) co_return;  // ended or replaced meanwhile
+  if (!tryListen(*take)) inputChanged();
+}
+
+bool SpeechInput::tryListen(Take& take) {
   try {
-    listen(*current_);
+    listen(take);
+    return true;
   } catch (...) {
-    inputChanged();
+    return false;
   }
 }
 
-void SpeechInput::rebuild() {
+void SpeechInput::rebuild(bool warm) {
   if (engine_) {
     platform_.loop.after(seconds(oldEngineGrace), [old = std::move(engine_)] {});
   }
   engine_ = platform_.capture.makeEngine();
   stale_ = false;
-  if (platform_.capture.permission() == CaptureService::Permission::authorized)
-    (void)engine_->outputFormat();
+  if (warm && platform_.capture.permission() == CaptureService::Permission::authorized)
+    spawn(engine_->ready(), platform_.loop);
 }
 
 void SpeechInput::listen(Take& take) {
   if (!take.tap_) throw Failure::notRunning();
-  if (stale_) rebuild();
+  if (stale_) rebuild(false);
   AudioFormat output = engine()->outputFormat();
   AudioFormat input = engine_->inputFormat();
   if (!sameShape(output, input)) {

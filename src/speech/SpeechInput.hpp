@@ -76,7 +76,11 @@ class SpeechInput : public std::enable_shared_from_this<SpeechInput> {
   void watchDevices();
   void inputChanged();
   void settle();
-  void rebuild();
+  // Moves a capturing take to a new engine once the audio service has answered for it.
+  Co<void> move(TakeRef take);
+  bool tryListen(Take& take);
+  // `warm`: the new engine asks the audio service ahead of its first take.
+  void rebuild(bool warm = true);
   void listen(Take& take);
   Co<TakeRef> open(Language language, std::int64_t id, std::function<bool()> wanted);
   // Capture, the analyzer and its reader for a take that may open now.
@@ -100,6 +104,8 @@ class SpeechInput : public std::enable_shared_from_this<SpeechInput> {
   bool stale_ = false;
   bool watching_ = false;
   bool settling_ = false;
+  // A move waits for the audio service.
+  bool moving_ = false;
   Platform& platform_;
   Recognizer recognizer_;
 };

@@ -94,6 +94,12 @@ Co<SpeechInput::TakeRef> SpeechInput::open(Language language, std::int64_t id,
   auto query = answered<Recognizer::Readiness>(readinessWait, readinessOf(recognizer_, language));
   const std::optional<Recognizer::Readiness> ready = co_await std::move(query);
   if (!ready) throw Failure::notRunning();
+  // The audio service may be slow to answer, or frozen: that wait is off the main thread, and
+  // bounded by the service.
+  if (stale_) rebuild(false);
+  AudioEngineRef hearer = engine();
+  auto hearing = hearer->ready();
+  co_await std::move(hearing);
   if (!wanted()) throw Failure::letGo();
   if (current_) {
     if (current_->id_ >= id) throw Failure::superseded();

@@ -172,6 +172,51 @@ TEST_F(ListenTest, ALongHoldUnderKeyRepeatGivesOneDown) {
   EXPECT_EQ(std::count(names.begin(), names.end(), "up"), 1) << json(events).dump();
 }
 
+struct TapCase {
+  const char* name;
+  bool frozen;  // the sound server stopped (SIGSTOP) after "ready"
+  std::chrono::milliseconds hold;
+};
+
+class Taps : public ListenTest, public ::testing::WithParamInterface<TapCase> {};
+
+// Nothing the listener waits for underneath holds up the keys: right after "ready", while the
+// recognizer still loads, and with a sound server that no longer answers, a short hold still
+// gets its "up" and a "held" of its own length.
+TEST_P(Taps, GetTheirUpAndTheirLength) {
+  const auto& row = GetParam();
+  Listener& listener = start();
+  ASSERT_EQ(listener.next().value("event", ""), "ready");
+  if (row.frozen) {
+    std::this_thread::sleep_for(1500ms);
+    pulse_.freeze();
+  }
+  // The second comes after a take start that met whatever the first one did.
+  for (int tap = 1; tap <= 2; ++tap) {
+    SCOPED_TRACE("tap " + std::to_string(tap));
+    xdotool({"keydown", "alt+space"});
+    const auto pressed = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(row.hold);
+    const double held =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - pressed).count();
+    xdotool({"keyup", "alt+space"});
+    const auto events = listener.until({"final", "error"}, 20s);
+    ASSERT_FALSE(events.empty());
+    const auto names = namesOf(events);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "up"), 1) << json(events).dump();
+    ASSERT_EQ(names.back(), "final") << json(events).dump();
+    // The press and the release each cost an xdotool run, a few milliseconds on an idle machine.
+    EXPECT_NEAR(events.back().value("held", -1.0), held, 0.1) << json(events).dump();
+  }
+  if (row.frozen) pulse_.thaw();
+}
+
+INSTANTIATE_TEST_SUITE_P(Listening, Taps,
+                         ::testing::Values(TapCase{"RightAfterReady", false, 50ms},
+                                           TapCase{"FrozenSoundServer", true, 50ms},
+                                           TapCase{"FrozenSoundServerLonger", true, 300ms}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 struct CommandCase {
   const char* name;
   std::vector<std::string> lines;

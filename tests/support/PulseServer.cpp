@@ -1,5 +1,6 @@
 #include "support/PulseServer.hpp"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -151,6 +152,14 @@ void PulseServer::kill() {
   keepers_.clear();
   daemon_.reset();
   running_ = false;
+}
+
+void PulseServer::freeze() {
+  if (daemon_) ::kill(daemon_->pid(), SIGSTOP);
+}
+
+void PulseServer::thaw() {
+  if (daemon_) ::kill(daemon_->pid(), SIGCONT);
 }
 
 bool PulseServer::restart() {

@@ -65,6 +65,10 @@ class PulseServer {
   void kill();
   // Starts it again on the same socket with the same sinks. True once it answers.
   bool restart();
+  // Stops the daemon (SIGSTOP): its socket takes connections and requests and nothing answers,
+  // as with a hung server. thaw() lets it go on; the destructor ends it either way.
+  void freeze();
+  void thaw();
 
  private:
   bool start();

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "async/Co.hpp"
 #include "platform/PlatformError.hpp"
 #include "platform/linux/Rechunker.hpp"
 
@@ -79,7 +80,8 @@ class PulseConnection : public std::enable_shared_from_this<PulseConnection> {
   // With the lock held (once, by a thread other than the capture thread): the default source,
   // connecting first when needed. Absent without a server or source, or when the server does
   // not answer in time.
-  std::optional<Source> defaultSource();
+  // `wait` false: what is known now, without waiting (a connection may be started).
+  std::optional<Source> defaultSource(bool wait = true);
   pa_context* context() { return link_ == Link::ready ? ctx_ : nullptr; }
 
   // Waits, with the lock held once, until `done` holds or `limit` passes.
@@ -147,6 +149,7 @@ class PulseEngine final : public AudioEngine, public std::enable_shared_from_thi
   void start() override;
   void stop() override;
   bool isRunning() const override { return running_; }
+  Co<void> ready() override;
 
   // Capture thread, lock held: the connection went away, or the default source is now
   // `source`.
@@ -174,7 +177,7 @@ class PulseEngine final : public AudioEngine, public std::enable_shared_from_thi
   };
 
   AudioFormat format();
-  // Lock held.
+  // Lock held. Waits for the server until ready() has asked it once.
   std::optional<Source> source();
   void release();
   void fail();
@@ -182,11 +185,18 @@ class PulseEngine final : public AudioEngine, public std::enable_shared_from_thi
 
   static void onStreamState(pa_stream* s, void* self);
   static void onRead(pa_stream* s, std::size_t bytes, void* self);
+  static void onCreationDeadline(pa_mainloop_api* api, pa_time_event* e, const timeval*,
+                                 void* self);
+  void dropDeadline();
 
   std::shared_ptr<PulseConnection> connection_;
   // Fixed at the first answer: like a hardware input node, an engine keeps one format.
   std::optional<Source> source_;
   pa_stream* stream_ = nullptr;
+  // A stream the server has not set up yet is given up at this event.
+  pa_time_event* creating_ = nullptr;
+  // ready() has had the server's answer: the main thread no longer waits for one.
+  bool answered_ = false;
   std::atomic<bool> running_{false};
   std::shared_ptr<const Tap> tap_;
   std::uint32_t tapSize_ = 0;
@@ -256,7 +266,7 @@ bool PulseConnection::waitFor(const std::function<bool()>& done, std::chrono::mi
   return done();
 }
 
-std::optional<Source> PulseConnection::defaultSource() {
+std::optional<Source> PulseConnection::defaultSource(bool wait) {
   if (!ml_) return std::nullopt;
   const auto now = std::chrono::steady_clock::now();
   // A server that did not answer in time is left to the back-off: each try would cost a second.
@@ -268,7 +278,7 @@ std::optional<Source> PulseConnection::defaultSource() {
     }
     connect();
   }
-  waitFor([this] { return known_ || link_ == Link::waiting; }, answerLimit);
+  if (wait) waitFor([this] { return known_ || link_ == Link::waiting; }, answerLimit);
   if (!known_ || default_.name.empty()) return std::nullopt;
   return default_;
 }
@@ -460,8 +470,24 @@ PulseEngine::~PulseEngine() {
 }
 
 std::optional<Source> PulseEngine::source() {
-  if (!source_) source_ = connection_->defaultSource();
+  if (!source_) source_ = connection_->defaultSource(!answered_);
   return source_;
+}
+
+Co<void> PulseEngine::ready() {
+  {
+    Lock lock(*connection_);
+    if (source_) co_return;
+  }
+  // Connecting and asking for the default source may take the server's whole patience.
+  auto asking = onBackground(
+      [self = shared_from_this()] {
+        Lock lock(*self->connection_);
+        if (!self->source_) self->source_ = self->connection_->defaultSource(true);
+        self->answered_ = true;
+      },
+      connection_->loop());
+  co_await std::move(asking);
 }
 
 AudioFormat PulseEngine::format() {
@@ -511,7 +537,7 @@ void PulseEngine::start() {
   if (!context) throw PlatformError(domain, PA_ERR_CONNECTIONREFUSED, "The sound server is gone.");
 
   pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(s->rate),
-                      static_cast<std::uint8_t>(s->channels)};
+                              static_cast<std::uint8_t>(s->channels)};
   pa_channel_map map = s->map;
   if (!pa_channel_map_compatible(&map, &sampleFormat))
     pa_channel_map_init_extend(&map, sampleFormat.channels, PA_CHANNEL_MAP_DEFAULT);
@@ -532,14 +558,11 @@ void PulseEngine::start() {
     release();
     throw PlatformError(domain, code, pa_strerror(code));
   }
-  pa_stream* stream = stream_;
-  const bool settled = connection_->waitFor(
-      [stream] { return pa_stream_get_state(stream) != PA_STREAM_CREATING; }, answerLimit);
-  if (!settled || pa_stream_get_state(stream) != PA_STREAM_READY) {
-    const int code = settled ? pa_context_errno(context) : PA_ERR_TIMEOUT;
-    release();
-    throw PlatformError(domain, code, pa_strerror(code));
-  }
+  // Not waited for: a stream that fails, or that the server has not set up in time, stops the
+  // engine and is reported as a configuration change, like one that fails later.
+  auto* api = pa_threaded_mainloop_get_api(connection_->existing());
+  const timeval at = after(answerLimit);
+  creating_ = api->time_new(api, &at, onCreationDeadline, this);
   if (tap_ && !chunks_) chunks_.emplace(tapFormat_, tapSize_);
   connection_->attach(this);
   running_ = true;
@@ -556,8 +579,26 @@ void PulseEngine::stop() {
   release();
 }
 
+void PulseEngine::dropDeadline() {
+  if (!creating_) return;
+  pa_threaded_mainloop_get_api(connection_->existing())->time_free(creating_);
+  creating_ = nullptr;
+}
+
+void PulseEngine::onCreationDeadline(pa_mainloop_api* api, pa_time_event* e, const timeval*,
+                                     void* self) {
+  auto* engine = static_cast<PulseEngine*>(self);
+  api->time_free(e);
+  engine->creating_ = nullptr;
+  if (!engine->stream_ || pa_stream_get_state(engine->stream_) != PA_STREAM_CREATING) return;
+  pa_stream* stream = engine->stream_;
+  engine->fail();
+  pa_stream_disconnect(stream);
+}
+
 void PulseEngine::release() {
   running_ = false;
+  dropDeadline();
   connection_->detach(this);
   if (!stream_) return;
   pa_stream_set_state_callback(stream_, nullptr, nullptr);
@@ -603,6 +644,7 @@ void PulseEngine::onStreamState(pa_stream* s, void* self) {
   auto* e = static_cast<PulseEngine*>(self);
   if (s != e->stream_) return;
   const auto state = pa_stream_get_state(s);
+  if (state != PA_STREAM_CREATING) e->dropDeadline();
   if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) e->fail();
   e->connection_->signal();
 }
