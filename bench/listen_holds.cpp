@@ -33,129 +33,18 @@
 #include <tuple>
 #include <vector>
 
+#include "ListenerProcess.hpp"
 #include "support/Exec.hpp"
 #include "support/Process.hpp"
 #include "support/PulseServer.hpp"
 #include "support/TemporaryFolder.hpp"
 #include "support/XServer.hpp"
 
-using Clock = std::chrono::steady_clock;
 using nlohmann::json;
 using namespace earshot::testing;
 using namespace std::chrono_literals;
 
 namespace {
-
-struct Line {
-  Clock::time_point at;  // when this process read it
-  json event;
-};
-
-// The binary in listening mode. A thread of its own reads standard output and stamps every line
-// as it arrives, so that the stamps do not depend on what the driving thread is doing.
-class Listener {
- public:
-  Listener(const std::string& binary, const std::map<std::string, std::string>& environment,
-           const std::string& errors) {
-    int in[2], out[2];
-    if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC)) std::abort();
-    auto env = environmentWith(environment);
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(in[0], 0);
-      dup2(out[1], 1);
-      int file = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      dup2(file, 2);
-      execute(binary, {"--language", "en"}, env);
-    }
-    close(in[0]);
-    close(out[1]);
-    input_ = in[1];
-    reader_ = std::thread([this, output = out[0]] { read(output); });
-  }
-  ~Listener() {
-    if (input_ >= 0) close(input_);
-    if (pid_ > 0 && exitStatus(5s) < 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    reader_.join();
-  }
-
-  pid_t pid() const { return pid_; }
-  void send(const std::string& line) {
-    const std::string text = line + "\n";
-    if (write(input_, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
-      std::fprintf(stderr, "could not write to the listener\n");
-  }
-  // The next line, or none at the end of output or after `limit`.
-  std::optional<Line> next(std::chrono::milliseconds limit) {
-    std::unique_lock lock(mutex_);
-    if (!arrived_.wait_for(lock, limit, [&] { return !lines_.empty() || ended_; }))
-      return std::nullopt;
-    if (lines_.empty()) return std::nullopt;
-    Line line = std::move(lines_.front());
-    lines_.pop_front();
-    return line;
-  }
-  // Lines up to and including the first that `last` accepts; none when it never comes.
-  template <typename Accept>
-  std::optional<std::vector<Line>> until(Accept last, std::chrono::milliseconds limit) {
-    std::vector<Line> seen;
-    const auto end = Clock::now() + limit;
-    while (auto line = next(std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::max(end - Clock::now(), Clock::duration::zero())))) {
-      seen.push_back(std::move(*line));
-      if (last(seen.back().event)) return seen;
-    }
-    std::fprintf(stderr, "waited in vain; read %s\n", linesText(seen).c_str());
-    return std::nullopt;
-  }
-  // Its exit status; -1 while it still runs after `limit`.
-  int exitStatus(std::chrono::milliseconds limit) {
-    for (auto end = Clock::now() + limit; Clock::now() < end; std::this_thread::sleep_for(10ms)) {
-      int status;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-    }
-    return -1;
-  }
-  static std::string linesText(const std::vector<Line>& lines) {
-    std::string text;
-    for (const auto& line : lines) text += line.event.dump() + " ";
-    return text;
-  }
-
- private:
-  void read(int output) {
-    std::string buffer;
-    char chunk[4096];
-    for (ssize_t n; (n = ::read(output, chunk, sizeof chunk)) > 0;) {
-      const auto at = Clock::now();
-      buffer.append(chunk, static_cast<std::size_t>(n));
-      std::lock_guard lock(mutex_);
-      for (std::size_t newline; (newline = buffer.find('\n')) != std::string::npos;) {
-        lines_.push_back({at, json::parse(buffer.substr(0, newline), nullptr, false)});
-        buffer.erase(0, newline + 1);
-      }
-      arrived_.notify_all();
-    }
-    close(output);
-    std::lock_guard lock(mutex_);
-    ended_ = true;
-    arrived_.notify_all();
-  }
-
-  pid_t pid_ = -1;
-  int input_ = -1;
-  std::thread reader_;
-  std::mutex mutex_;
-  std::condition_variable arrived_;
-  std::deque<Line> lines_;
-  bool ended_ = false;
-};
 
 // utime + stime of every thread of `pid`, in clock ticks.
 long cpuTicks(pid_t pid) {

@@ -44,6 +44,15 @@ if command -v Xvfb >/dev/null && command -v pulseaudio >/dev/null; then
 else
   echo "listening holds: skipped (no Xvfb or no PulseAudio)"
 fi
+
+echo
+echo "== listening mode: threads created per second of a hold, and the \"held\" of short taps right"
+echo "   after \"ready\" and with a frozen sound server"
+if command -v Xvfb >/dev/null && command -v pulseaudio >/dev/null; then
+  "$build/bench/bench_listen_stalls" 5 10 || echo "listening stalls: failed"
+else
+  echo "listening stalls: skipped (no Xvfb or no PulseAudio)"
+fi
 # --- Capture path: one 2048-frame buffer of 48 kHz stereo folded, metered and converted to 16 kHz.
 capture_path() {
   echo
