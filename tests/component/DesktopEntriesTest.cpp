@@ -2,6 +2,8 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <filesystem>
+
 #include "platform/linux/DesktopEntries.hpp"
 #include "platform/linux/LinuxWorkspace.hpp"
 #include "support/AppFixtures.hpp"
@@ -147,4 +149,32 @@ TEST(DesktopEntryFolders, TryExecMustNameAnInstalledProgram) {
     EXPECT_EQ(single->hidden, rows[i].hidden) << rows[i].tryExec;
   }
   EXPECT_FALSE(workspace.desktopEntry(folder + "/zz-fifo.desktop", "zz-fifo.desktop"));
+}
+
+TEST(DesktopEntryFolders, LinkedFoldersAreReadOnce) {
+  TemporaryFolder root;
+  Environment environment;
+  const std::string folder = root.path() + "/data/applications";
+  environment.set("XDG_DATA_HOME", root.path() + "/data");
+  environment.set("XDG_DATA_DIRS", root.path() + "/none");
+  makeDesktopFile(folder + "/target.desktop", {"Type=Application", "Name=Target"});
+  makeDesktopFile(folder + "/kde/konsole.desktop", {"Type=Application", "Name=Konsole"});
+  makeDesktopFile(folder + "/zz/late.desktop", {"Type=Application", "Name=Late"});
+  namespace fs = std::filesystem;
+  // Each loop link alone multiplies the walk; together they made it exponential.
+  for (const char* loop : {"self", "l1", "l2", "l3", "l4", "l5", "l6"})
+    fs::create_directory_symlink(".", folder + "/" + loop);
+  fs::create_directory_symlink("..", folder + "/kde/up");
+  fs::create_directory_symlink("kde", folder + "/kde-again");
+  fs::create_directory_symlink("/", folder + "/root");  // above the folder: a loop too
+  fs::create_directory_symlink(root.path() + "/data", folder + "/data");
+  fs::create_symlink("dangling", folder + "/broken");
+  fs::create_symlink("knot", folder + "/knot");  // a link to itself
+
+  LinuxWorkspace workspace;
+  std::vector<std::string> ids;
+  for (const auto& entry : workspace.desktopEntries()) ids.push_back(entry.id + "=" + entry.path);
+  EXPECT_EQ(ids, (std::vector<std::string>{"kde-konsole.desktop=" + folder + "/kde/konsole.desktop",
+                                           "target.desktop=" + folder + "/target.desktop",
+                                           "zz-late.desktop=" + folder + "/zz/late.desktop"}));
 }

@@ -292,3 +292,16 @@ TEST(LookupCommand, AStoppedXServerCountsAsNoDisplay) {
   EXPECT_EQ(opened.err, "");
   server.resume();
 }
+
+TEST(LookupCommand, LinkLoopsInDesktopFoldersAreWalkedOnce) {
+  Machine machine;
+  const std::string folder = machine.dataHome() + "/applications";
+  for (const char* loop : {"self", "l1", "l2", "l3", "l4", "l5", "l6"})
+    std::filesystem::create_directory_symlink(".", folder + "/" + loop);
+  std::filesystem::create_directory_symlink("/", folder + "/root");
+  // One answer, by the entry's own path, and in the time a lookup takes.
+  expectOnly(machine.run({"--find", "Text Editor", "--exact", "--language", "en"}),
+             app("Text Editor", folder + "/org.example.Editor.desktop"), 0);
+  expectOnly(machine.run({"--find", "text editr", "--language", "en"}),
+             app("Text Editor", folder + "/org.example.Editor.desktop"), 0);
+}

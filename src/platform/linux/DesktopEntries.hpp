@@ -32,7 +32,9 @@ std::vector<std::string> applicationFolders(const std::string& homeFolder);
 // The desktop-file ID of a file below one of `folders`, or its file name when it is below none.
 std::string desktopFileID(const std::string& path, const std::vector<std::string>& folders);
 
-// Every desktop entry of the folders, sub-folders included; the first file of an ID wins.
+// Every desktop entry of the folders, sub-folders included; the first file of an ID wins. Each real
+// folder is read once however many links lead to it, a link back above the folder is not followed,
+// and a walk stops after 1000 folders or 8 levels down, so no folder tree can make it fail or last.
 std::vector<LinuxDesktopEntry> readDesktopEntries(const std::vector<std::string>& folders);
 
 }  // namespace earshot::linux_platform
