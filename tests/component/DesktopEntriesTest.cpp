@@ -61,6 +61,39 @@ TEST(DesktopEntryText, NamesAndVisibility) {
   EXPECT_FALSE(parseDesktopEntry(std::string("[Desktop Entry]\nName=\xff\n"), "x", "/x"));
 }
 
+TEST(DesktopEntryText, ShownOnTheCurrentDesktopOnly) {
+  struct Row {
+    std::string currentDesktop;  // $XDG_CURRENT_DESKTOP
+    std::string lines;
+    bool shown;
+  };
+  const std::vector<Row> rows{
+      {"", "", true},
+      {"", "OnlyShowIn=KDE;", false},
+      {"", "NotShowIn=GNOME;", true},
+      {"GNOME", "OnlyShowIn=KDE;XFCE;", false},
+      {"KDE", "OnlyShowIn=GNOME;KDE;", true},
+      {"GNOME", "NotShowIn=GNOME;", false},
+      {"GNOME", "NotShowIn=KDE;", true},
+      {"kde", "OnlyShowIn=KDE;", false},  // names are case-sensitive
+      // A list of desktops: the first one either list names decides.
+      {"ubuntu:GNOME", "OnlyShowIn=GNOME;", true},
+      {"ubuntu:GNOME", "NotShowIn=GNOME;", false},
+      {"Unity:GNOME", "OnlyShowIn=GNOME;\nNotShowIn=Unity;", false},
+      {"GNOME:Unity", "OnlyShowIn=GNOME;\nNotShowIn=Unity;", true},
+      {"X-Cinnamon::", "OnlyShowIn=X-Cinnamon", true},  // no final ";", empty names
+      {"XFCE", "OnlyShowIn=;", false},
+  };
+  Environment environment;
+  for (const auto& row : rows) {
+    environment.set("XDG_CURRENT_DESKTOP", row.currentDesktop);
+    std::string text = "[Desktop Entry]\nType=Application\nName=X\n" + row.lines + "\n";
+    auto entry = parseDesktopEntry(text, "x.desktop", "/x.desktop");
+    ASSERT_TRUE(entry) << row.lines;
+    EXPECT_EQ(entry->entry.hidden, !row.shown) << row.currentDesktop << " / " << row.lines;
+  }
+}
+
 TEST(DesktopEntryFolders, PrecedenceSubFoldersAndLocale) {
   TemporaryFolder root;
   Environment environment;

@@ -56,7 +56,8 @@ class Machine {
   std::string home() const { return folder_.path() + "/home"; }
   std::string dataHome() const { return folder_.path() + "/data"; }
 
-  RunResult run(const std::vector<std::string>& arguments, const std::string& display = "") const {
+  RunResult run(const std::vector<std::string>& arguments, const std::string& display = "",
+                const std::map<std::string, std::string>& more = {}) const {
     RunOptions options;
     options.environment = {{"HOME", home()},
                            {"XDG_DATA_HOME", dataHome()},
@@ -65,7 +66,9 @@ class Machine {
                            // No session bus: GIO must not start one for us.
                            {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + folder_.path() + "/no-bus"},
                            {"LANGUAGE", ""},
-                           {"LC_ALL", "C"}};
+                           {"LC_ALL", "C"},
+                           {"XDG_CURRENT_DESKTOP", ""}};
+    for (const auto& [name, value] : more) options.environment[name] = value;
     options.timeout = std::chrono::seconds(20);
     return earshot::testing::run(EARSHOT_BINARY, arguments, options);
   }
@@ -304,4 +307,33 @@ TEST(LookupCommand, LinkLoopsInDesktopFoldersAreWalkedOnce) {
              app("Text Editor", folder + "/org.example.Editor.desktop"), 0);
   expectOnly(machine.run({"--find", "text editr", "--language", "en"}),
              app("Text Editor", folder + "/org.example.Editor.desktop"), 0);
+}
+
+TEST(LookupCommand, EntriesOfOtherDesktopsAreLeftOut) {
+  Machine machine;
+  const std::string folder = machine.dataHome() + "/applications";
+  makeDesktopFile(folder + "/kde-only.desktop",
+                  {"Type=Application", "Name=Plasma Tool", "OnlyShowIn=KDE;", "Exec=true"});
+  makeDesktopFile(folder + "/not-gnome.desktop",
+                  {"Type=Application", "Name=Tray Tool", "NotShowIn=GNOME;", "Exec=true"});
+  struct Row {
+    std::string desktop;
+    std::string text;
+    bool found;
+  };
+  for (const auto& row : std::vector<Row>{{"KDE", "plasma tool", true},
+                                          {"GNOME", "plasma tool", false},
+                                          {"", "plasma tool", false},
+                                          {"ubuntu:GNOME", "tray tool", false},
+                                          {"XFCE", "tray tool", true}}) {
+    // An entry the desktop would not show is neither found nor launched.
+    for (const char* mode : {"--find", "--open"}) {
+      auto result = machine.run({mode, row.text, "--exact", "--language", "en"}, "",
+                                {{"XDG_CURRENT_DESKTOP", row.desktop}});
+      ASSERT_EQ(result.events().size(), 1u) << result.out;
+      EXPECT_EQ(result.events()[0]["event"], row.found ? "app" : "error")
+          << mode << " " << row.text << " on " << row.desktop;
+      EXPECT_EQ(result.err, "");
+    }
+  }
 }

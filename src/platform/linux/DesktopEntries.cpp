@@ -10,8 +10,8 @@
 #include <memory>
 #include <set>
 
-#include "platform/linux/Files.hpp"
 #include "formats/PropertyList.hpp"
+#include "platform/linux/Files.hpp"
 #include "platform/linux/GLibSilence.hpp"
 
 namespace earshot::linux_platform {
@@ -29,6 +29,14 @@ std::optional<std::string> text(GKeyFile* file, const char* key) {
   if (!value) return std::nullopt;
   std::string out = value;
   g_free(value);
+  return out;
+}
+
+std::vector<std::string> list(GKeyFile* file, const char* key) {
+  std::vector<std::string> out;
+  gchar** values = g_key_file_get_string_list(file, group, key, nullptr, nullptr);
+  for (gchar** value = values; value && *value; ++value) out.emplace_back(*value);
+  g_strfreev(values);
   return out;
 }
 
@@ -142,11 +150,39 @@ std::optional<LinuxDesktopEntry> parseDesktopEntry(std::string_view data, const 
       names.push_back(*name);
     }
   }
-  out.entry.hidden = text(file.get(), "Type").value_or("") != "Application" ||
-                     flag(file.get(), "NoDisplay") || flag(file.get(), "Hidden");
+  out.entry.hidden =
+      text(file.get(), "Type").value_or("") != "Application" || flag(file.get(), "NoDisplay") ||
+      flag(file.get(), "Hidden") ||
+      !shownOn(currentDesktops(), list(file.get(), "OnlyShowIn"), list(file.get(), "NotShowIn"));
   out.windowClass = text(file.get(), "StartupWMClass").value_or("");
   out.tryExec = text(file.get(), "TryExec").value_or("");
   return out;
+}
+
+std::vector<std::string> currentDesktops() {
+  std::vector<std::string> desktops;
+  const char* value = std::getenv("XDG_CURRENT_DESKTOP");
+  std::string_view rest = value ? value : "";
+  while (!rest.empty()) {
+    const auto colon = rest.find(':');
+    if (colon != 0) desktops.emplace_back(rest.substr(0, colon));
+    if (colon == std::string_view::npos) break;
+    rest.remove_prefix(colon + 1);
+  }
+  return desktops;
+}
+
+bool shownOn(const std::vector<std::string>& desktops, const std::vector<std::string>& onlyShowIn,
+             const std::vector<std::string>& notShowIn) {
+  // The first of the current desktops that either list names decides, as GIO and menus do.
+  auto names = [](const std::vector<std::string>& names, const std::string& desktop) {
+    return std::find(names.begin(), names.end(), desktop) != names.end();
+  };
+  for (const auto& desktop : desktops) {
+    if (names(onlyShowIn, desktop)) return true;
+    if (names(notShowIn, desktop)) return false;
+  }
+  return onlyShowIn.empty();
 }
 
 std::optional<LinuxDesktopEntry> readDesktopFile(const std::string& path, const std::string& id) {
