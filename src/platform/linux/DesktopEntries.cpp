@@ -175,8 +175,8 @@ std::vector<std::string> currentDesktops() {
 bool shownOn(const std::vector<std::string>& desktops, const std::vector<std::string>& onlyShowIn,
              const std::vector<std::string>& notShowIn) {
   // The first of the current desktops that either list names decides, as GIO and menus do.
-  auto names = [](const std::vector<std::string>& names, const std::string& desktop) {
-    return std::find(names.begin(), names.end(), desktop) != names.end();
+  auto names = [](const std::vector<std::string>& list, const std::string& desktop) {
+    return std::find(list.begin(), list.end(), desktop) != list.end();
   };
   for (const auto& desktop : desktops) {
     if (names(onlyShowIn, desktop)) return true;

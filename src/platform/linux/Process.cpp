@@ -23,10 +23,10 @@ void prepareProcess() {
   // A session bus is known by its address, or by the socket GLib and libdbus look for first.
   const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  struct stat socket {};
+  struct stat status {};
   const bool known =
       (address && *address) ||
-      (runtime && *runtime && ::stat((std::string(runtime) + "/bus").c_str(), &socket) == 0);
+      (runtime && *runtime && ::stat((std::string(runtime) + "/bus").c_str(), &status) == 0);
   if (!known) ::setenv("DBUS_SESSION_BUS_ADDRESS", noSessionBus, 1);
 }
 
