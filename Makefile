@@ -1,37 +1,45 @@
 # The two commands of the README: `make demo` and `make test`. Both install what is missing first.
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+# Our own builds treat warnings as errors; a plain cmake build (a packager's) does not.
+OWN_FLAGS := -DEARSHOT_WERROR=ON
 
-.PHONY: deps build demo test test-main test-asan test-tsan bench fuzz format clean
+.PHONY: deps build demo test test-main test-release test-asan test-tsan bench fuzz format clean
 
 deps:
 	@./scripts/install-deps.sh
 
 build: deps
-	@cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
+	@cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo $(OWN_FLAGS) $(CMAKE_FLAGS) >/dev/null
 	@cmake --build build -j$(JOBS)
 
 demo: build
 	@./scripts/demo.sh build/earshot
 
-# Every test: the whole suite, then the unit and component suites (and a short fuzzing run of
-# each target) under AddressSanitizer and UndefinedBehaviorSanitizer, then the runtime's tests
-# under ThreadSanitizer.
-test: test-main test-asan test-tsan
+# Every test: the whole suite, then a Release build of everything (as a packager builds it, but
+# with warnings as errors: optimization brings warnings of its own) and its unit tests, then the
+# unit and component suites (and a short fuzzing run of each target) under AddressSanitizer and
+# UndefinedBehaviorSanitizer, then the runtime's tests under ThreadSanitizer.
+test: test-main test-release test-asan test-tsan
 
 test-main: build
 	@./scripts/check-layers.sh
 	@ctest --test-dir build --output-on-failure -j$(JOBS)
 
+test-release: deps
+	@cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release $(OWN_FLAGS) >/dev/null
+	@cmake --build build-release -j$(JOBS)
+	@ctest --test-dir build-release --output-on-failure -j$(JOBS) -L unit
+
 test-asan: deps
-	@CC=clang CXX=clang++ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug \
+	@CC=clang CXX=clang++ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug $(OWN_FLAGS) \
 	  -DEARSHOT_SANITIZE=address,undefined -DEARSHOT_FUZZ=ON >/dev/null
 	@cmake --build build-asan -j$(JOBS)
 	@ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir build-asan --output-on-failure -j$(JOBS) -L 'unit|component|async|fuzz'
 
 test-tsan: deps
-	@CC=clang CXX=clang++ cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug \
+	@CC=clang CXX=clang++ cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug $(OWN_FLAGS) \
 	  -DEARSHOT_SANITIZE=thread -DEARSHOT_ONLY_ASYNC=ON >/dev/null
 	@cmake --build build-tsan -j$(JOBS)
 	@ctest --test-dir build-tsan --output-on-failure -j$(JOBS) -L async
@@ -43,4 +51,4 @@ format:
 	@clang-format -i $$(git ls-files '*.cpp' '*.hpp')
 
 clean:
-	@rm -rf build build-asan build-tsan
+	@rm -rf build build-release build-asan build-tsan

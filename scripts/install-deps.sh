@@ -21,6 +21,8 @@ packages=(
   x11-xkb-utils
   # speech synthesis for tests; flite's lexicon and letter-to-sound rules for application names
   flite flite1-dev
+  # the session-bus starter GIO runs when no bus is known, as on most desktops (a launch test)
+  dbus-x11
 )
 
 missing=()

@@ -10,6 +10,21 @@ namespace earshot {
 
 namespace {
 std::atomic<MainLoop*> latest{nullptr};
+std::atomic<MainLoop::DropObserver> dropObserver{nullptr};
+}  // namespace
+
+void MainLoop::observeDroppedErrors(DropObserver observer) {
+  dropObserver = observer;
+}
+
+void MainLoop::dropError(std::exception_ptr error) noexcept {
+  ++dropped_;
+  if (auto observer = dropObserver.load()) {
+    try {
+      observer(error);
+    } catch (...) {
+    }
+  }
 }
 
 detail::BackgroundLedger*& detail::currentBackground() {
@@ -26,9 +41,8 @@ Duration seconds(double value) {
 }
 
 struct MainLoop::Watch {
-  Watch(asio::io_context& io, int fd, std::function<void()> ready,
-        std::atomic<std::size_t>* dropped)
-      : descriptor(io, fd), ready(std::move(ready)), fd(fd), dropped(dropped) {}
+  Watch(asio::io_context& io, int fd, std::function<void()> ready, MainLoop* loop)
+      : descriptor(io, fd), ready(std::move(ready)), fd(fd), loop(loop) {}
   ~Watch() { stop(); }
   void stop() {
     if (stopped) return;
@@ -43,7 +57,7 @@ struct MainLoop::Watch {
       try {
         ready();
       } catch (...) {
-        ++*dropped;
+        loop->dropError(std::current_exception());
       }
       if (!stopped) wait();
     });
@@ -51,7 +65,7 @@ struct MainLoop::Watch {
   asio::posix::stream_descriptor descriptor;
   std::function<void()> ready;
   int fd;
-  std::atomic<std::size_t>* dropped;
+  MainLoop* loop;
   bool stopped = false;
 };
 
@@ -95,7 +109,7 @@ void MainLoop::post(std::function<void()> work) {
     try {
       work();
     } catch (...) {
-      dropError();
+      dropError(std::current_exception());
     }
   });
 }
@@ -160,7 +174,7 @@ void MainLoop::fireDue() {
     try {
       entry->fire();
     } catch (...) {
-      dropError();
+      dropError(std::current_exception());
     }
   }
 }
@@ -182,7 +196,7 @@ void MainLoop::arm() {
 }
 
 void MainLoop::watchReadable(int fd, std::function<void()> ready) {
-  watches_.push_back(std::make_unique<Watch>(io_, fd, std::move(ready), &dropped_));
+  watches_.push_back(std::make_unique<Watch>(io_, fd, std::move(ready), this));
   watches_.back()->wait();
 }
 

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <coroutine>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
@@ -120,11 +121,15 @@ class MainLoop {
   TimePoint now() const;
 
   // Runs `work` on the loop thread later, in posting order. Callable from any thread. An
-  // exception it throws (like one from a timer or a watch callback) is dropped at the loop,
-  // silently: the loop keeps serving.
+  // exception it throws (like one from a timer or a watch callback) is dropped at the loop: the
+  // loop keeps serving, counts it and tells the observer, if any.
   void post(std::function<void()> work);
   // How many exceptions the loop has dropped so far.
   std::size_t droppedErrors() const { return dropped_.load(); }
+  // Told of every exception any loop of the process drops, on that loop's thread, as it is
+  // dropped: tests make each one a failure. Nothing by default.
+  using DropObserver = void (*)(std::exception_ptr error);
+  static void observeDroppedErrors(DropObserver observer);
   bool onLoopThread() const;
   // For threads that may outlive the loop.
   const std::shared_ptr<detail::LoopLife>& life() const { return life_; }
@@ -168,7 +173,7 @@ class MainLoop {
   void fireDue();
   void arm();
   void claimThread();
-  void dropError() noexcept { ++dropped_; }
+  void dropError(std::exception_ptr error) noexcept;
   void settleBackground(TimePoint realEnd);
 
   Time time_;

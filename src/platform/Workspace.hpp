@@ -16,7 +16,7 @@ struct DesktopEntry {
   std::string name;             // Name localized to the user's locale
   std::string unlocalizedName;  // Name
   std::vector<std::string> portugueseNames;  // Name[pt_BR], Name[pt], Name[pt_PT] as present
-  bool hidden = false;                       // NoDisplay=true or Hidden=true
+  bool hidden = false;  // NoDisplay=true, Hidden=true, or not shown on this desktop
 };
 
 // An application that runs for the current user.

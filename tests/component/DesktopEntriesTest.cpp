@@ -2,6 +2,8 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <filesystem>
+
 #include "platform/linux/DesktopEntries.hpp"
 #include "platform/linux/LinuxWorkspace.hpp"
 #include "support/AppFixtures.hpp"
@@ -57,6 +59,39 @@ TEST(DesktopEntryText, NamesAndVisibility) {
   EXPECT_FALSE(parseDesktopEntry("[Other]\nName=X\n", "x", "/x"));
   EXPECT_FALSE(parseDesktopEntry("not a key file", "x", "/x"));
   EXPECT_FALSE(parseDesktopEntry(std::string("[Desktop Entry]\nName=\xff\n"), "x", "/x"));
+}
+
+TEST(DesktopEntryText, ShownOnTheCurrentDesktopOnly) {
+  struct Row {
+    std::string currentDesktop;  // $XDG_CURRENT_DESKTOP
+    std::string lines;
+    bool shown;
+  };
+  const std::vector<Row> rows{
+      {"", "", true},
+      {"", "OnlyShowIn=KDE;", false},
+      {"", "NotShowIn=GNOME;", true},
+      {"GNOME", "OnlyShowIn=KDE;XFCE;", false},
+      {"KDE", "OnlyShowIn=GNOME;KDE;", true},
+      {"GNOME", "NotShowIn=GNOME;", false},
+      {"GNOME", "NotShowIn=KDE;", true},
+      {"kde", "OnlyShowIn=KDE;", false},  // names are case-sensitive
+      // A list of desktops: the first one either list names decides.
+      {"ubuntu:GNOME", "OnlyShowIn=GNOME;", true},
+      {"ubuntu:GNOME", "NotShowIn=GNOME;", false},
+      {"Unity:GNOME", "OnlyShowIn=GNOME;\nNotShowIn=Unity;", false},
+      {"GNOME:Unity", "OnlyShowIn=GNOME;\nNotShowIn=Unity;", true},
+      {"X-Cinnamon::", "OnlyShowIn=X-Cinnamon", true},  // no final ";", empty names
+      {"XFCE", "OnlyShowIn=;", false},
+  };
+  Environment environment;
+  for (const auto& row : rows) {
+    environment.set("XDG_CURRENT_DESKTOP", row.currentDesktop);
+    std::string text = "[Desktop Entry]\nType=Application\nName=X\n" + row.lines + "\n";
+    auto entry = parseDesktopEntry(text, "x.desktop", "/x.desktop");
+    ASSERT_TRUE(entry) << row.lines;
+    EXPECT_EQ(entry->entry.hidden, !row.shown) << row.currentDesktop << " / " << row.lines;
+  }
 }
 
 TEST(DesktopEntryFolders, PrecedenceSubFoldersAndLocale) {
@@ -147,4 +182,32 @@ TEST(DesktopEntryFolders, TryExecMustNameAnInstalledProgram) {
     EXPECT_EQ(single->hidden, rows[i].hidden) << rows[i].tryExec;
   }
   EXPECT_FALSE(workspace.desktopEntry(folder + "/zz-fifo.desktop", "zz-fifo.desktop"));
+}
+
+TEST(DesktopEntryFolders, LinkedFoldersAreReadOnce) {
+  TemporaryFolder root;
+  Environment environment;
+  const std::string folder = root.path() + "/data/applications";
+  environment.set("XDG_DATA_HOME", root.path() + "/data");
+  environment.set("XDG_DATA_DIRS", root.path() + "/none");
+  makeDesktopFile(folder + "/target.desktop", {"Type=Application", "Name=Target"});
+  makeDesktopFile(folder + "/kde/konsole.desktop", {"Type=Application", "Name=Konsole"});
+  makeDesktopFile(folder + "/zz/late.desktop", {"Type=Application", "Name=Late"});
+  namespace fs = std::filesystem;
+  // Each loop link alone multiplies the walk; together they made it exponential.
+  for (const char* loop : {"self", "l1", "l2", "l3", "l4", "l5", "l6"})
+    fs::create_directory_symlink(".", folder + "/" + loop);
+  fs::create_directory_symlink("..", folder + "/kde/up");
+  fs::create_directory_symlink("kde", folder + "/kde-again");
+  fs::create_directory_symlink("/", folder + "/root");  // above the folder: a loop too
+  fs::create_directory_symlink(root.path() + "/data", folder + "/data");
+  fs::create_symlink("dangling", folder + "/broken");
+  fs::create_symlink("knot", folder + "/knot");  // a link to itself
+
+  LinuxWorkspace workspace;
+  std::vector<std::string> ids;
+  for (const auto& entry : workspace.desktopEntries()) ids.push_back(entry.id + "=" + entry.path);
+  EXPECT_EQ(ids, (std::vector<std::string>{"kde-konsole.desktop=" + folder + "/kde/konsole.desktop",
+                                           "target.desktop=" + folder + "/target.desktop",
+                                           "zz-late.desktop=" + folder + "/zz/late.desktop"}));
 }

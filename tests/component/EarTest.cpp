@@ -67,7 +67,7 @@ class Listening : public ::testing::Test {
     taken = events.take();
     for (const auto& event : taken) {
       std::string name = event["event"];
-      if (event.contains("id")) name += ":" + std::to_string(event["id"].get<int>());
+      if (event.contains("id")) name += ':' + std::to_string(event["id"].get<int>());
       out.push_back(name);
     }
     return out;

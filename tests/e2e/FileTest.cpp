@@ -5,10 +5,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "platform/linux/LinuxAudio.hpp"
 #include "support/AudioFiles.hpp"
+#include "support/LiveProcess.hpp"
 #include "support/Process.hpp"
 
 using earshot::testing::run;
@@ -167,4 +169,37 @@ TEST(FileCommand, ALibraryWarningNeverReachesStandardError) {
   auto result = transcribe(dir.file("odd.mp3"));
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.events().size(), 1u) << result.out;
+}
+
+TEST(FileCommand, StandardErrorIsNullWhileTheFileIsRead) {
+  TemporaryFolder dir;
+  const std::string hostFile = dir.file("host-errors");
+  earshot::testing::LiveProcess earshot(
+      EARSHOT_BINARY, {"--file", earshot::testing::speechRecording, "--language", "en"}, {},
+      hostFile);
+  const std::string fds = "/proc/" + std::to_string(earshot.pid()) + "/fd";
+  // Once the file is open the process is well past start-up; its standard error must not be the
+  // host's file from then on, to the end.
+  auto reading = [&] {
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(fds, error), end; !error && it != end;
+         it.increment(error))
+      if (std::filesystem::read_symlink(it->path(), error) == earshot::testing::speechRecording)
+        return true;
+    return false;
+  };
+  std::set<std::string> targets;
+  bool seen = false;
+  int status = -1;
+  for (int i = 0; i < 6000 && status == -1; ++i) {
+    seen = seen || reading();
+    std::error_code error;
+    const auto target = std::filesystem::read_symlink(fds + "/2", error);
+    if (seen && !error) targets.insert(target.string());
+    status = earshot.waitFor(std::chrono::milliseconds(1));  // one look, then 10 ms
+  }
+  EXPECT_TRUE(seen) << "the file was never seen open";
+  EXPECT_EQ(targets, std::set<std::string>{"/dev/null"});
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(earshot.errors(), "");
 }

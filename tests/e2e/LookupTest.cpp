@@ -1,12 +1,19 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "support/AppFixtures.hpp"
 #include "support/Child.hpp"
 #include "support/Process.hpp"
+#include "support/SilentXServer.hpp"
 #include "support/XServer.hpp"
 
 // After the test headers: Xlib's macros would break them.
@@ -56,7 +63,8 @@ class Machine {
   std::string home() const { return folder_.path() + "/home"; }
   std::string dataHome() const { return folder_.path() + "/data"; }
 
-  RunResult run(const std::vector<std::string>& arguments, const std::string& display = "") const {
+  RunResult run(const std::vector<std::string>& arguments, const std::string& display = "",
+                const std::map<std::string, std::string>& more = {}) const {
     RunOptions options;
     options.environment = {{"HOME", home()},
                            {"XDG_DATA_HOME", dataHome()},
@@ -65,7 +73,9 @@ class Machine {
                            // No session bus: GIO must not start one for us.
                            {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + folder_.path() + "/no-bus"},
                            {"LANGUAGE", ""},
-                           {"LC_ALL", "C"}};
+                           {"LC_ALL", "C"},
+                           {"XDG_CURRENT_DESKTOP", ""}};
+    for (const auto& [name, value] : more) options.environment[name] = value;
     options.timeout = std::chrono::seconds(20);
     return earshot::testing::run(EARSHOT_BINARY, arguments, options);
   }
@@ -85,6 +95,33 @@ void expectOnly(const RunResult& result, const json& event, int status) {
 }
 
 const json notFound{{"event", "error"}, {"reason", "not-found"}};
+
+// The live processes whose parent is this one, each as "pid command line"; zombies are reaped.
+std::vector<std::string> liveChildren() {
+  while (waitpid(-1, nullptr, WNOHANG) > 0) {
+  }
+  std::vector<std::string> out;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string pid = entry.path().filename();
+    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    std::getline(stat, line);
+    // "pid (name) state parent ...": the name may hold spaces and parentheses.
+    const auto name = line.rfind(')');
+    if (name == std::string::npos) continue;
+    std::istringstream rest(line.substr(name + 1));
+    char state = 0;
+    long parent = 0;
+    rest >> state >> parent;
+    if (parent != getpid() || state == 'Z') continue;
+    std::ifstream file(entry.path() / "cmdline");
+    std::string command((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::replace(command.begin(), command.end(), '\0', ' ');
+    out.push_back(pid + " " + command);
+  }
+  return out;
+}
 
 // What the X server says about the managed windows.
 struct ManagedWindow {
@@ -291,4 +328,76 @@ TEST(LookupCommand, AStoppedXServerCountsAsNoDisplay) {
       << opened.out;
   EXPECT_EQ(opened.err, "");
   server.resume();
+}
+
+TEST(LookupCommand, LinkLoopsInDesktopFoldersAreWalkedOnce) {
+  Machine machine;
+  const std::string folder = machine.dataHome() + "/applications";
+  for (const char* loop : {"self", "l1", "l2", "l3", "l4", "l5", "l6"})
+    std::filesystem::create_directory_symlink(".", folder + "/" + loop);
+  std::filesystem::create_directory_symlink("/", folder + "/root");
+  // One answer, by the entry's own path, and in the time a lookup takes.
+  expectOnly(machine.run({"--find", "Text Editor", "--exact", "--language", "en"}),
+             app("Text Editor", folder + "/org.example.Editor.desktop"), 0);
+  expectOnly(machine.run({"--find", "text editr", "--language", "en"}),
+             app("Text Editor", folder + "/org.example.Editor.desktop"), 0);
+}
+
+TEST(LookupCommand, EntriesOfOtherDesktopsAreLeftOut) {
+  Machine machine;
+  const std::string folder = machine.dataHome() + "/applications";
+  makeDesktopFile(folder + "/kde-only.desktop",
+                  {"Type=Application", "Name=Plasma Tool", "OnlyShowIn=KDE;", "Exec=true"});
+  makeDesktopFile(folder + "/not-gnome.desktop",
+                  {"Type=Application", "Name=Tray Tool", "NotShowIn=GNOME;", "Exec=true"});
+  struct Row {
+    std::string desktop;
+    std::string text;
+    bool found;
+  };
+  for (const auto& row : std::vector<Row>{{"KDE", "plasma tool", true},
+                                          {"GNOME", "plasma tool", false},
+                                          {"", "plasma tool", false},
+                                          {"ubuntu:GNOME", "tray tool", false},
+                                          {"XFCE", "tray tool", true}}) {
+    // An entry the desktop would not show is neither found nor launched.
+    for (const char* mode : {"--find", "--open"}) {
+      auto result = machine.run({mode, row.text, "--exact", "--language", "en"}, "",
+                                {{"XDG_CURRENT_DESKTOP", row.desktop}});
+      ASSERT_EQ(result.events().size(), 1u) << result.out;
+      EXPECT_EQ(result.events()[0]["event"], row.found ? "app" : "error")
+          << mode << " " << row.text << " on " << row.desktop;
+      EXPECT_EQ(result.err, "");
+    }
+  }
+}
+
+TEST(LookupCommand, OpenOnASilentDisplayWithoutASessionBusLeavesNothingBehind) {
+  SilentXServer server;
+  ASSERT_TRUE(server.running());
+  Machine machine;
+  const std::string marker = machine.home() + "/started";
+  const std::string program = machine.home() + "/mark-started";
+  writeFile(program, "#!/bin/sh\ntouch '" + marker + "'\n");
+  ASSERT_EQ(chmod(program.c_str(), 0755), 0);
+  const std::string entry = machine.dataHome() + "/applications/marker.desktop";
+  makeDesktopFile(entry, {"Type=Application", "Name=Marker Tool", "Exec=" + program});
+
+  // Whatever the binary leaves behind becomes our child, to be seen.
+  ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+  // No bus named and none in the runtime folder: GIO would go looking for one on the display.
+  auto opened =
+      machine.run({"--open", "marker tool", "--language", "en"}, server.display(),
+                  {{"DBUS_SESSION_BUS_ADDRESS", ""}, {"XDG_RUNTIME_DIR", machine.home()}});
+  expectOnly(opened, app("Marker Tool", entry), 0);
+  for (int i = 0; i < 500 && !std::filesystem::exists(marker); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(std::filesystem::exists(marker)) << "the application did not start";
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const auto left = liveChildren();
+  EXPECT_EQ(left, std::vector<std::string>{});
+  for (const auto& process : left) killProcess(static_cast<pid_t>(std::stol(process)));
+  while (waitpid(-1, nullptr, WNOHANG) > 0) {
+  }
+  prctl(PR_SET_CHILD_SUBREAPER, 0);
 }

@@ -205,7 +205,7 @@ TEST_F(Soak, EveryHoldClosesOnceIdsGrowByOneAndMemoryStaysFlat) {
       pulse_.play(recording, "mic");
     }
     if (hold % std::max<unsigned long>(1, holds / 10) == 0)
-      trace += " " + std::to_string(residentKilobytes(listener.pid()) / 1024);
+      trace += ' ' + std::to_string(residentKilobytes(listener.pid()) / 1024);
     if (hold == sampleAt) {
       ASSERT_TRUE(pumpUntil(
           listener, ledger, [&] { return !ledger.anyOpen(); }, 20s));

@@ -1,15 +1,17 @@
 #include "platform/linux/DesktopEntries.hpp"
 
 #include <glib.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <memory>
 #include <set>
 
-#include "platform/linux/Files.hpp"
 #include "formats/PropertyList.hpp"
+#include "platform/linux/Files.hpp"
 #include "platform/linux/GLibSilence.hpp"
 
 namespace earshot::linux_platform {
@@ -30,6 +32,14 @@ std::optional<std::string> text(GKeyFile* file, const char* key) {
   return out;
 }
 
+std::vector<std::string> list(GKeyFile* file, const char* key) {
+  std::vector<std::string> out;
+  gchar** values = g_key_file_get_string_list(file, group, key, nullptr, nullptr);
+  for (gchar** value = values; value && *value; ++value) out.emplace_back(*value);
+  g_strfreev(values);
+  return out;
+}
+
 bool flag(GKeyFile* file, const char* key) {
   GError* error = nullptr;
   gboolean value = g_key_file_get_boolean(file, group, key, &error);
@@ -40,23 +50,76 @@ bool flag(GKeyFile* file, const char* key) {
   return value;
 }
 
-void walk(const std::filesystem::path& folder, const std::string& prefix, int depth,
-          std::vector<std::pair<std::string, std::string>>& found) {
+// Limits of one folder's walk: a link to a large tree must not hold up a lookup.
+constexpr int maxDepth = 8;
+constexpr std::size_t maxFolders = 1000;
+
+struct FoundFile {
+  std::filesystem::path relative;  // below the walked folder, for the order
+  std::string id;
+  std::string path;
+};
+
+using FolderKey = std::pair<dev_t, ino_t>;
+
+// The real folders above `folder`, itself excluded: a link back to one of them (to "/", say) is a
+// loop too.
+std::set<FolderKey> ancestors(const std::filesystem::path& folder) {
+  std::set<FolderKey> out;
   std::error_code error;
-  std::vector<std::filesystem::directory_entry> children;
-  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
-       it.increment(error)) {
-    children.push_back(*it);
+  const auto real = std::filesystem::canonical(folder, error);
+  if (error) return out;
+  for (auto above = real.parent_path(); !above.empty(); above = above.parent_path()) {
+    struct stat status {};
+    if (::stat(above.c_str(), &status) == 0) out.emplace(status.st_dev, status.st_ino);
+    if (above == above.parent_path()) break;
   }
-  std::sort(children.begin(), children.end());
-  for (const auto& child : children) {
-    const std::string name = child.path().filename().string();
-    if (child.is_directory(error)) {
-      if (depth < 8) walk(child.path(), prefix + name + "-", depth + 1, found);
-    } else if (name.ends_with(".desktop") && child.is_regular_file(error)) {
-      found.emplace_back(prefix + name, child.path().string());
+  return out;
+}
+
+// Every desktop file below `folder`. Sub-folders (links included) are visited breadth first, each
+// real folder once whatever the links that lead to it and never one above `folder`, so loops end
+// and the shallowest way to a folder names its entries. The result is in the order of a
+// depth-first walk of sorted folders.
+std::vector<FoundFile> walk(const std::filesystem::path& folder) {
+  struct Pending {
+    std::filesystem::path path;
+    std::filesystem::path relative;
+    std::string prefix;
+    int depth;
+  };
+  std::vector<FoundFile> found;
+  std::set<FolderKey> visited = ancestors(folder);
+  std::deque<Pending> queue{{folder, {}, "", 0}};
+  std::size_t folders = 0;
+  while (!queue.empty() && folders < maxFolders) {
+    Pending current = std::move(queue.front());
+    queue.pop_front();
+    struct stat status {};
+    if (::stat(current.path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) continue;
+    if (!visited.emplace(status.st_dev, status.st_ino).second) continue;
+    ++folders;
+    std::error_code error;
+    std::vector<std::filesystem::directory_entry> children;
+    for (std::filesystem::directory_iterator it(current.path, error), end; !error && it != end;
+         it.increment(error)) {
+      children.push_back(*it);
+    }
+    std::sort(children.begin(), children.end());
+    for (const auto& child : children) {
+      const std::string name = child.path().filename().string();
+      if (child.is_directory(error)) {
+        if (current.depth < maxDepth)
+          queue.push_back({child.path(), current.relative / name, current.prefix + name + "-",
+                           current.depth + 1});
+      } else if (name.ends_with(".desktop") && child.is_regular_file(error)) {
+        found.push_back({current.relative / name, current.prefix + name, child.path().string()});
+      }
     }
   }
+  std::stable_sort(found.begin(), found.end(),
+                   [](const FoundFile& a, const FoundFile& b) { return a.relative < b.relative; });
+  return found;
 }
 
 }  // namespace
@@ -87,11 +150,39 @@ std::optional<LinuxDesktopEntry> parseDesktopEntry(std::string_view data, const 
       names.push_back(*name);
     }
   }
-  out.entry.hidden = text(file.get(), "Type").value_or("") != "Application" ||
-                     flag(file.get(), "NoDisplay") || flag(file.get(), "Hidden");
+  out.entry.hidden =
+      text(file.get(), "Type").value_or("") != "Application" || flag(file.get(), "NoDisplay") ||
+      flag(file.get(), "Hidden") ||
+      !shownOn(currentDesktops(), list(file.get(), "OnlyShowIn"), list(file.get(), "NotShowIn"));
   out.windowClass = text(file.get(), "StartupWMClass").value_or("");
   out.tryExec = text(file.get(), "TryExec").value_or("");
   return out;
+}
+
+std::vector<std::string> currentDesktops() {
+  std::vector<std::string> desktops;
+  const char* value = std::getenv("XDG_CURRENT_DESKTOP");
+  std::string_view rest = value ? value : "";
+  while (!rest.empty()) {
+    const auto colon = rest.find(':');
+    if (colon != 0) desktops.emplace_back(rest.substr(0, colon));
+    if (colon == std::string_view::npos) break;
+    rest.remove_prefix(colon + 1);
+  }
+  return desktops;
+}
+
+bool shownOn(const std::vector<std::string>& desktops, const std::vector<std::string>& onlyShowIn,
+             const std::vector<std::string>& notShowIn) {
+  // The first of the current desktops that either list names decides, as GIO and menus do.
+  auto names = [](const std::vector<std::string>& list, const std::string& desktop) {
+    return std::find(list.begin(), list.end(), desktop) != list.end();
+  };
+  for (const auto& desktop : desktops) {
+    if (names(onlyShowIn, desktop)) return true;
+    if (names(notShowIn, desktop)) return false;
+  }
+  return onlyShowIn.empty();
 }
 
 std::optional<LinuxDesktopEntry> readDesktopFile(const std::string& path, const std::string& id) {
@@ -147,9 +238,7 @@ std::vector<LinuxDesktopEntry> readDesktopEntries(const std::vector<std::string>
   std::vector<LinuxDesktopEntry> entries;
   std::set<std::string> seen;
   for (const auto& folder : folders) {
-    std::vector<std::pair<std::string, std::string>> files;
-    walk(folder, "", 0, files);
-    for (const auto& [id, path] : files) {
+    for (const auto& [relative, id, path] : walk(folder)) {
       if (!seen.insert(id).second) continue;
       if (auto entry = readDesktopFile(path, id)) entries.push_back(std::move(*entry));
     }

@@ -15,6 +15,7 @@
 #include "platform/PlatformError.hpp"
 #include "platform/linux/Files.hpp"
 #include "platform/linux/GLibSilence.hpp"
+#include "platform/linux/Process.hpp"
 #include "platform/linux/X11Windows.hpp"
 
 namespace earshot::linux_platform {
@@ -80,6 +81,10 @@ void launchDesktopFile(const std::string& path,
     return;
   }
   std::unique_ptr<GAppLaunchContext, ObjectUnref> context(g_app_launch_context_new());
+  // The application gets the session bus it would have had without us: none named.
+  if (const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+      bus && std::string_view(bus) == noSessionBus)
+    g_app_launch_context_unsetenv(context.get(), "DBUS_SESSION_BUS_ADDRESS");
   // The launched application must not write into the host's streams.
   int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
   GError* error = nullptr;

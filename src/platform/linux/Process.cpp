@@ -1,9 +1,12 @@
 #include "platform/linux/Process.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdlib>
+#include <string>
 
 namespace earshot::linux_platform {
 
@@ -17,6 +20,14 @@ void prepareProcess() {
     ::dup2(null, STDERR_FILENO);
     if (null != STDERR_FILENO) ::close(null);
   }
+  // A session bus is known by its address, or by the socket GLib and libdbus look for first.
+  const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  struct stat status {};
+  const bool known =
+      (address && *address) ||
+      (runtime && *runtime && ::stat((std::string(runtime) + "/bus").c_str(), &status) == 0);
+  if (!known) ::setenv("DBUS_SESSION_BUS_ADDRESS", noSessionBus, 1);
 }
 
 }  // namespace earshot::linux_platform
