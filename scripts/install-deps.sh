@@ -17,6 +17,8 @@ packages=(
   libpocketsphinx-dev libsphinxbase-dev pocketsphinx pocketsphinx-en-us pocketsphinx-testdata
   # hot keys, running applications, and the X server the tests start
   libx11-dev libxtst-dev libxi-dev xvfb xdotool x11-utils
+  # global shortcuts on Wayland: the desktop portal and a private session bus for its tests
+  xdg-desktop-portal dbus-daemon libglib2.0-bin
   # speech synthesis for tests; flite's lexicon and letter-to-sound rules for application names
   flite flite1-dev
 )

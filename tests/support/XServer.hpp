@@ -22,6 +22,10 @@ class XServer {
   // before it is ended.
   void stop();
   void resume();
+  // Ends the server as a crash of the desktop would (it goes away with every connection), and
+  // starts it again on the same display.
+  void end();
+  bool restart();
 
  private:
   pid_t pid_ = -1;
