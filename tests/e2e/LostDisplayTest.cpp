@@ -38,7 +38,10 @@ TEST(LostDisplay, IsToldEndsTheHoldAndTheKeyIsTakenAgainOnAKeyCommand) {
     x.end();
     const auto events = listener.until("error", 10s);
     ASSERT_FALSE(events.empty());
-    EXPECT_EQ(namesOf(events), (std::vector<std::string>{"up", "error"})) << json(events).dump();
+    std::vector<std::string> names;
+    for (const auto& name : namesOf(events))
+      if (name != "level" && name != "partial") names.push_back(name);
+    EXPECT_EQ(names, (std::vector<std::string>{"up", "error"})) << json(events).dump();
     EXPECT_EQ(events.back(), (json{{"event", "error"},
                                    {"reason", "key-lost"},
                                    {"detail", "the X display went away"}}));

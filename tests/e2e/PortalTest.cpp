@@ -158,7 +158,10 @@ TEST_F(PortalTest, ASessionClosedMidHoldEndsItAsAReleaseAndTheKeyComesBack) {
   ASSERT_TRUE(desktop_.control("close"));
   const auto events = listener.until("error", 10s);
   ASSERT_FALSE(events.empty());
-  EXPECT_EQ(namesOf(events), (std::vector<std::string>{"up", "error"})) << json(events).dump();
+  std::vector<std::string> names;
+  for (const auto& name : namesOf(events))
+    if (name != "level" && name != "partial") names.push_back(name);
+  EXPECT_EQ(names, (std::vector<std::string>{"up", "error"})) << json(events).dump();
   EXPECT_EQ(events.back().value("reason", ""), "key-lost");
   EXPECT_EQ(events.back().value("detail", ""), "the desktop closed the shortcut session");
   // The session is opened again, with a back-off, and the key announced once more.

@@ -99,6 +99,10 @@ void PortalDesktop::stopPortal() {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
 }
 
+bool PortalDesktop::send(const std::string& command) {
+  return standInProcess_ && standInProcess_->send(command);
+}
+
 bool PortalDesktop::control(const std::string& command) {
   if (!standInProcess_) return false;
   if (!standInProcess_->send(command)) return false;

@@ -35,6 +35,8 @@ class PortalDesktop {
 
   // Sends a command to the stand-in; true once it has taken it.
   bool control(const std::string& command);
+  // Sends a command without waiting for it to be taken (its "ok" is left to report()).
+  bool send(const std::string& command);
   // The stand-in's next report line that starts with `prefix` (others are skipped); empty after
   // `limit`.
   std::string report(const std::string& prefix,
