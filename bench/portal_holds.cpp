@@ -1,8 +1,8 @@
 // Push-to-talk through the desktop portal as a host sees it: the real binary on a private session
-// bus with Debian's xdg-desktop-portal and the tests' stand-in back end, a private PulseAudio daemon,
-// no display. Prints median / p90 of the stand-in's Activated to "down" and Deactivated to "up",
-// in all and beyond the portal's own delivery (from the moment the portal's signal to the listener
-// is seen on the bus, by eavesdropping).
+// bus with Debian's xdg-desktop-portal and the tests' stand-in back end, a private PulseAudio
+// daemon, no display. Prints median / p90 of the stand-in's Activated to "down" and Deactivated to
+// "up", in all and beyond the portal's own delivery (from the moment the portal's signal to the
+// listener is seen on the bus, by eavesdropping).
 //
 //   bench_portal_holds [HOLDS]    (default 40)
 #include <gio/gio.h>

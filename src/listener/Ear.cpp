@@ -121,9 +121,9 @@ void Ear::announce() {
   std::string name = "desktop";
   for (const auto& row : voiceKeys)
     if (trigger->chord && row.combo == *trigger->chord) name = row.name;
-  events_.send("ready", {{"key", trigger->description},
-                         {"name", name},
-                         {"backend", platform_.hotKeys.backEnd()}});
+  events_.send(
+      "ready",
+      {{"key", trigger->description}, {"name", name}, {"backend", platform_.hotKeys.backEnd()}});
 }
 
 void Ear::keyLost(const std::string& detail) {

@@ -76,7 +76,7 @@ class HotKeyService {
   virtual std::string failureDetail() const { return {}; }
   // What the user actually presses for a registration, when the desktop decides it.
   struct Trigger {
-    std::string description;            // as the desktop words it
+    std::string description;             // as the desktop words it
     std::optional<VoiceKeyCombo> chord;  // the chord it names, when it can be read
   };
   // Empty when the registration's chord itself is what is pressed.

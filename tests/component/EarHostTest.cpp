@@ -95,12 +95,15 @@ TEST_P(HostScripts, GiveTheEventsOfTheChord) {
 INSTANTIATE_TEST_SUITE_P(
     Ear, HostScripts,
     ::testing::Values(
-        Script{"PressRelease", false, {"press", "release"}, {"down:1", "open:1", "up:1", "final:1"}},
+        Script{
+            "PressRelease", false, {"press", "release"}, {"down:1", "open:1", "up:1", "final:1"}},
         Script{"PressDuringAHoldAndReleaseWithoutOne",
                false,
                {"release", "press", "press", "release", "release"},
                {"down:1", "open:1", "up:1", "final:1"}},
-        Script{"Cancel", false, {"cancel", "press", "cancel", "release"},
+        Script{"Cancel",
+               false,
+               {"cancel", "press", "cancel", "release"},
                {"down:1", "open:1", "cancelled:1"}},
         Script{"CancelTheChordsHoldAndItsReleaseDoesNothing",
                false,
@@ -157,16 +160,20 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Grant{"TheAskedChord",
               {"Alt+Space", optionSpace},
-              {{"event", "ready"}, {"key", "Alt+Space"}, {"name", "option-space"},
+              {{"event", "ready"},
+               {"key", "Alt+Space"},
+               {"name", "option-space"},
                {"backend", "portal"}}},
         Grant{"AnotherRow",
               {"Ctrl+Alt+Space", VoiceKeyCombo::controlOptionSpace},
-              {{"event", "ready"}, {"key", "Ctrl+Alt+Space"}, {"name", "control-option-space"},
+              {{"event", "ready"},
+               {"key", "Ctrl+Alt+Space"},
+               {"name", "control-option-space"},
                {"backend", "portal"}}},
-        Grant{"NoRow",
-              {"Super+V", std::nullopt},
-              {{"event", "ready"}, {"key", "Super+V"}, {"name", "desktop"},
-               {"backend", "portal"}}}),
+        Grant{
+            "NoRow",
+            {"Super+V", std::nullopt},
+            {{"event", "ready"}, {"key", "Super+V"}, {"name", "desktop"}, {"backend", "portal"}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct Refusal {

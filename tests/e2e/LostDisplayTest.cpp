@@ -27,8 +27,7 @@ TEST(LostDisplay, IsToldEndsTheHoldAndTheKeyIsTakenAgainOnAKeyCommand) {
   auto environment = pulse.environment();
   environment["DISPLAY"] = x.display();
   {
-    LiveProcess listener(EARSHOT_BINARY, {"--language", "en"}, environment,
-                         folder.file("stderr"));
+    LiveProcess listener(EARSHOT_BINARY, {"--language", "en"}, environment, folder.file("stderr"));
     ASSERT_EQ(listener.next().value("event", ""), "ready");
     RunOptions options;
     options.environment["DISPLAY"] = x.display();
@@ -42,9 +41,9 @@ TEST(LostDisplay, IsToldEndsTheHoldAndTheKeyIsTakenAgainOnAKeyCommand) {
     for (const auto& name : namesOf(events))
       if (name != "level" && name != "partial") names.push_back(name);
     EXPECT_EQ(names, (std::vector<std::string>{"up", "error"})) << json(events).dump();
-    EXPECT_EQ(events.back(), (json{{"event", "error"},
-                                   {"reason", "key-lost"},
-                                   {"detail", "the X display went away"}}));
+    EXPECT_EQ(
+        events.back(),
+        (json{{"event", "error"}, {"reason", "key-lost"}, {"detail", "the X display went away"}}));
     EXPECT_EQ(listener.until("final").back().value("id", 0), 1);
 
     // No key: nothing names one, and a "key" command without a display is told so.

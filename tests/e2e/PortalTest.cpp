@@ -137,19 +137,21 @@ TEST_P(HostHolds, GiveTheEventsOfTheChord) {
   EXPECT_TRUE(listener.next(1500ms).is_null());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Portal, HostHolds,
-    ::testing::Values(
-        HostCase{"PressAndRelease", {"press", "press", "release", "release"},
-                 {"down", "open", "up", "final"}},
-        HostCase{"CancelOnTheDesktopsHold",
-                 {"desktop press", "cancel", "desktop press", "desktop release"},
-                 {"down", "open", "cancelled"}},
-        HostCase{"CancelOnTheHostsHold", {"press", "cancel", "release"},
-                 {"down", "open", "cancelled"}},
-        HostCase{"HostReleaseOfTheDesktopsHold", {"desktop press", "release", "desktop release"},
-                 {"down", "open", "up", "final"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Portal, HostHolds,
+                         ::testing::Values(HostCase{"PressAndRelease",
+                                                    {"press", "press", "release", "release"},
+                                                    {"down", "open", "up", "final"}},
+                                           HostCase{"CancelOnTheDesktopsHold",
+                                                    {"desktop press", "cancel", "desktop press",
+                                                     "desktop release"},
+                                                    {"down", "open", "cancelled"}},
+                                           HostCase{"CancelOnTheHostsHold",
+                                                    {"press", "cancel", "release"},
+                                                    {"down", "open", "cancelled"}},
+                                           HostCase{"HostReleaseOfTheDesktopsHold",
+                                                    {"desktop press", "release", "desktop release"},
+                                                    {"down", "open", "up", "final"}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(PortalTest, ASessionClosedMidHoldEndsItAsAReleaseAndTheKeyComesBack) {
   LiveProcess& listener = ready();
@@ -218,12 +220,10 @@ INSTANTIATE_TEST_SUITE_P(
                    {"name", "control-option-space"},
                    {"backend", "portal"}}},
         // A chord of no row: no row is named.
-        GrantCase{"NoRow",
-                  "trigger Super+V",
-                  {{"event", "ready"},
-                   {"key", "Super+V"},
-                   {"name", "desktop"},
-                   {"backend", "portal"}}},
+        GrantCase{
+            "NoRow",
+            "trigger Super+V",
+            {{"event", "ready"}, {"key", "Super+V"}, {"name", "desktop"}, {"backend", "portal"}}},
         GrantCase{"NoTrigger",
                   "trigger -",
                   {{"event", "error"},

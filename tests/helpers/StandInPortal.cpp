@@ -113,7 +113,8 @@ void shortcutsCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, c
     const gchar *handle, *session, *app;
     g_variant_get(parameters, "(&o&o&sa{sv})", &handle, &session, &app, nullptr);
     say(std::string("session ") + app);
-    if (state.refuseCreate) return g_dbus_method_invocation_return_value(invocation, emptyResults(2));
+    if (state.refuseCreate)
+      return g_dbus_method_invocation_return_value(invocation, emptyResults(2));
     dropSession();
     static GDBusInterfaceVTable table{sessionCall, property, nullptr, {}};
     state.sessionObject = g_dbus_connection_register_object(
@@ -205,8 +206,7 @@ gboolean readable(gint fd, GIOCondition, gpointer) {
     return G_SOURCE_REMOVE;
   }
   state.input.append(buffer, static_cast<std::size_t>(got));
-  for (auto end = state.input.find('\n'); end != std::string::npos;
-       end = state.input.find('\n')) {
+  for (auto end = state.input.find('\n'); end != std::string::npos; end = state.input.find('\n')) {
     const std::string line = state.input.substr(0, end);
     state.input.erase(0, end + 1);
     command(line);
@@ -229,8 +229,8 @@ int main() {
   state.node = g_dbus_node_info_new_for_xml(introspection, nullptr);
   state.loop = g_main_loop_new(nullptr, FALSE);
   static GDBusInterfaceVTable table{shortcutsCall, property, nullptr, {}};
-  g_dbus_connection_register_object(state.bus, implPath, state.node->interfaces[0], &table,
-                                    nullptr, nullptr, nullptr);
+  g_dbus_connection_register_object(state.bus, implPath, state.node->interfaces[0], &table, nullptr,
+                                    nullptr, nullptr);
   GVariant* owned = g_dbus_connection_call_sync(
       state.bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
       "RequestName", g_variant_new("(su)", implName, 4u), G_VARIANT_TYPE("(u)"),

@@ -6,10 +6,10 @@
 
 #include "async/MainLoop.hpp"
 #include "platform/Platform.hpp"
+#include "platform/linux/ChosenHotKeys.hpp"
 #include "platform/linux/LinuxAudio.hpp"
 #include "platform/linux/LinuxWorkspace.hpp"
 #include "platform/linux/PocketSphinx.hpp"
-#include "platform/linux/ChosenHotKeys.hpp"
 
 namespace earshot::linux_platform {
 

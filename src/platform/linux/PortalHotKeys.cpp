@@ -137,7 +137,8 @@ struct PortalHotKeys::Bus {
   }
 
   void forgetSession() {
-    if (connection && sessionClosed) g_dbus_connection_signal_unsubscribe(connection, sessionClosed);
+    if (connection && sessionClosed)
+      g_dbus_connection_signal_unsubscribe(connection, sessionClosed);
     sessionClosed = 0;
     session.clear();
   }
@@ -282,10 +283,10 @@ struct PortalHotKeys::Bus {
     };
     subscribe(path.c_str());
     GError* error = nullptr;
-    GVariant* reply = g_dbus_connection_call_sync(
-        connection, portalName, portalPath, shortcutsInterface, method, parameters,
-        G_VARIANT_TYPE("(o)"), G_DBUS_CALL_FLAGS_NONE, static_cast<gint>(limits.call.count()),
-        nullptr, &error);
+    GVariant* reply =
+        g_dbus_connection_call_sync(connection, portalName, portalPath, shortcutsInterface, method,
+                                    parameters, G_VARIANT_TYPE("(o)"), G_DBUS_CALL_FLAGS_NONE,
+                                    static_cast<gint>(limits.call.count()), nullptr, &error);
     if (!reply) {
       g_dbus_connection_signal_unsubscribe(connection, waiting->subscription);
       Answer answer;
@@ -336,8 +337,7 @@ struct PortalHotKeys::Bus {
       if (answer.missing) return {unavailable, "the desktop portal has no global shortcuts", {}};
       return {refused, std::string("the desktop portal refused ") + what + ": " + answer.error, {}};
     }
-    if (answer.response == 1)
-      return {refused, std::string("the user declined ") + what, {}};
+    if (answer.response == 1) return {refused, std::string("the user declined ") + what, {}};
     return {refused, std::string("the desktop portal refused ") + what, {}};
   }
 
@@ -383,10 +383,9 @@ struct PortalHotKeys::Bus {
   void bindInSession(const std::string& trigger, std::function<void(Outcome)> done) {
     GVariantBuilder options;
     g_variant_builder_init(&options, G_VARIANT_TYPE("a{sv}"));
-    g_variant_builder_add(&options, "{sv}", "handle_token",
-                          g_variant_new_string(token().c_str()));
-    GVariant* parameters = g_variant_new("(o@a(sa{sv})sa{sv})", session.c_str(),
-                                         shortcuts(trigger), "", &options);
+    g_variant_builder_add(&options, "{sv}", "handle_token", g_variant_new_string(token().c_str()));
+    GVariant* parameters =
+        g_variant_new("(o@a(sa{sv})sa{sv})", session.c_str(), shortcuts(trigger), "", &options);
     request("BindShortcuts", lastToken(), parameters, [done](Answer answer) {
       if (!answer.delivered || answer.response != 0) {
         auto outcome = failure(answer, "the shortcut");
@@ -477,8 +476,7 @@ PortalHotKeys::~PortalHotKeys() {
 bool PortalHotKeys::answers() {
   Bus* bus = bus_.get();
   const auto answer = bus->await<bool>(
-      [bus](std::function<void(bool)> done) { bus->probe(std::move(done)); },
-      bus->limits.call * 3);
+      [bus](std::function<void(bool)> done) { bus->probe(std::move(done)); }, bus->limits.call * 3);
   return answer.value_or(false);
 }
 
