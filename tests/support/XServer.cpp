@@ -55,6 +55,13 @@ XServer::XServer() {
   std::tie(pid_, display_) = launch({});
 }
 
+XServer::XServer(int first) {
+  for (int number = first; number < first + 20 && !running(); ++number) {
+    std::tie(pid_, display_) = launch(":" + std::to_string(number));
+    if (!running()) end();
+  }
+}
+
 void XServer::end() {
   if (pid_ <= 0) return;
   resume();

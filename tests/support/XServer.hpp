@@ -10,6 +10,9 @@ namespace earshot::testing {
 class XServer {
  public:
   XServer();
+  // On the first display from `first` up that is free, for a test that frees its display and
+  // takes it again: -displayfd's lowest free number could be taken by another test meanwhile.
+  explicit XServer(int first);
   ~XServer();
   XServer(const XServer&) = delete;
   XServer& operator=(const XServer&) = delete;

@@ -505,7 +505,7 @@ HotKeyService::Registration PortalHotKeys::add(VoiceKeyCombo combo, Identifier i
   Bus* bus = bus_.get();
   const auto outcome = bus->await<Bus::Outcome>(
       [bus, wanted](std::function<void(Bus::Outcome)> done) { bus->bind(wanted, std::move(done)); },
-      bus->limits.call * 4 + bus->limits.answer * 2);
+      bus->limits.call * 2 + bus->limits.answer);
   if (!outcome) {
     detail_ = "the desktop portal did not answer in time";
     return {unavailable, {}};
