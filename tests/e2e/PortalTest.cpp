@@ -290,6 +290,20 @@ TEST_P(WithoutShortcuts, NoSystemKeyIsSaidAndTheHostStillHolds) {
   EXPECT_FALSE(events.back().value("text", "").empty()) << events.back();
 }
 
+TEST_P(WithoutShortcuts, TheSurveySaysNoRowIsFree) {
+  RunOptions options;
+  options.environment = environment();
+  options.timeout = 20s;
+  const auto result = run(EARSHOT_BINARY, {"--keys"}, options);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  const auto events = result.events();
+  ASSERT_EQ(events.size(), 1u) << result.out;
+  EXPECT_EQ(events[0].value("backend", ""), "none");
+  ASSERT_EQ(events[0]["keys"].size(), 4u);
+  for (const auto& row : events[0]["keys"]) EXPECT_EQ(row["free"], false) << row;
+}
+
 INSTANTIATE_TEST_SUITE_P(Portal, WithoutShortcuts,
                          ::testing::Values(AbsentCase{"NoPortal", {false, true}},
                                            AbsentCase{"NoGlobalShortcuts", {true, false}}),
