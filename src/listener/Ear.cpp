@@ -62,6 +62,9 @@ void Ear::start() {
   platform_.hotKeys.setLostSink([weak](const std::string& detail) {
     if (auto ear = weak.lock()) ear->keyLost(detail);
   });
+  platform_.hotKeys.setChangedSink([weak] {
+    if (auto ear = weak.lock()) ear->triggerChanged();
+  });
   takeKey();
   speech_->warmUp();
   spawn(prepareQuietly(speech_, spoken.load()), platform_.loop);
@@ -128,14 +131,30 @@ void Ear::announce() {
 
 void Ear::keyLost(const std::string& detail) {
   if (!registered_) return;
-  // The key is gone with everything the service held: a hold in progress ends as a release.
+  dropKey(detail);
+  // A desktop's shortcuts come back with its portal; an X display is taken again on a "key"
+  // command.
+  if (platform_.hotKeys.kind() == HotKeyService::Kind::desktop) retakeLater();
+}
+
+void Ear::triggerChanged() {
+  if (!registered_) return;
+  const auto trigger = key_->trigger();
+  if (!trigger || !trigger->description.empty()) {
+    announce();
+    return;
+  }
+  // The user took the trigger away: binding again by ourselves would undo that, so only a "key"
+  // command does.
+  dropKey("the desktop took the shortcut's trigger away");
+}
+
+void Ear::dropKey(const std::string& detail) {
+  // The key is gone: a hold in progress ends as a release.
   up();
   key_->unregister();
   registered_.reset();
   events_.send("error", {{"reason", "key-lost"}, {"detail", detail}});
-  // A desktop's shortcuts come back with its portal; an X display is taken again on a "key"
-  // command.
-  if (platform_.hotKeys.kind() == HotKeyService::Kind::desktop) retakeLater();
 }
 
 void Ear::retakeLater() {

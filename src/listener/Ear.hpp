@@ -66,6 +66,8 @@ class Ear : public std::enable_shared_from_this<Ear> {
   void takeKey(bool quietly = false);
   void announce();
   void keyLost(const std::string& detail);
+  void triggerChanged();
+  void dropKey(const std::string& detail);
   void retakeLater();
   void down();
   void begin(bool trusted);

@@ -67,6 +67,10 @@ class HotKeyService {
 
   // Called on the main thread; replaces the previous sink.
   virtual void setLostSink(LostSink sink) = 0;
+  // Told, on the main thread, that the desktop changed what the user presses for a registration
+  // (read it again with trigger()). Back ends whose chords are their own never call it.
+  using ChangedSink = std::function<void()>;
+  virtual void setChangedSink(ChangedSink) {}
 
   virtual Kind kind() const { return Kind::grabs; }
   // The back end's name, as hosts see it ("x11", "portal", "none").

@@ -225,3 +225,33 @@ TEST_F(HostListening, ADesktopKeyLostIsTakenAgainWithABackOff) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(HostListening, ATriggerTheUserChangesIsAnnouncedAndOneTakenAwayIsLostUntilAKeyCommand) {
+  fake.hotKeys.kindIs = HotKeyService::Kind::desktop;
+  fake.hotKeys.grants = HotKeyService::Trigger{"Alt+Space", optionSpace};
+  listen();
+  names();
+  fake.hotKeys.change({"Ctrl+Alt+Space", VoiceKeyCombo::controlOptionSpace});
+  EXPECT_EQ(events.take(), (std::vector<Json>{{{"event", "ready"},
+                                               {"key", "Ctrl+Alt+Space"},
+                                               {"name", "control-option-space"},
+                                               {"backend", "portal"}}}));
+  ear->hostPress();
+  loop.runUntilIdle();
+  fake.hotKeys.change({"", std::nullopt});
+  loop.runUntilIdle();
+  EXPECT_EQ(names(), (Names{"down:1", "open:1", "up:1", "error:key-lost"}));
+  // Not bound again behind the user's back.
+  const int adds = fake.hotKeys.adds;
+  run(60s);
+  EXPECT_EQ(fake.hotKeys.adds, adds);
+  ear->languageChanged();
+  fake.hotKeys.grants = HotKeyService::Trigger{"Alt+Space", optionSpace};
+  ear->use("option-space");
+  loop.runUntilIdle();
+  EXPECT_EQ(names(), (Names{"final:1", "ready"}));
+}
+
+}  // namespace

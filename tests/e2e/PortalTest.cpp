@@ -195,6 +195,23 @@ TEST_F(PortalTest, ThePortalGoneAndBackTakesTheKeyAgainAndNoReadyMeanwhile) {
   EXPECT_EQ(back.value("backend", ""), "portal") << back;
 }
 
+TEST_F(PortalTest, ATriggerTheUserChangesIsAnnouncedAndOneTakenAwayIsLost) {
+  LiveProcess& listener = ready();
+  ASSERT_TRUE(desktop_.control("change Ctrl+Alt+Space"));
+  EXPECT_EQ(listener.next(), (json{{"event", "ready"},
+                                   {"key", "Ctrl+Alt+Space"},
+                                   {"name", "control-option-space"},
+                                   {"backend", "portal"}}));
+  ASSERT_TRUE(desktop_.control("change -"));
+  EXPECT_EQ(listener.next(), (json{{"event", "error"},
+                                   {"reason", "key-lost"},
+                                   {"detail", "the desktop took the shortcut's trigger away"}}));
+  EXPECT_TRUE(listener.send("language en"));
+  EXPECT_TRUE(listener.next(1500ms).is_null());
+  EXPECT_TRUE(listener.send("key option-space"));
+  EXPECT_EQ(listener.next().value("name", ""), "option-space");
+}
+
 struct GrantCase {
   const char* name;
   std::string command;  // to the stand-in before the listener starts

@@ -4,6 +4,7 @@
 //   refuse create|bind|none the next requests of that kind answer "refused" (none: stop refusing)
 //   trigger TEXT | trigger -  what binds answer as the trigger's description (-: none at all)
 //   trim                   binds answer with no shortcut at all
+//   change TEXT | change -  the user gives the shortcut another trigger (-: none)
 //   close                  the desktop closes the session
 //   leave                  leaves the bus and ends
 // It prints "ready" once it owns its name, "session APP_ID" for each session, "bound PREFERRED"
@@ -187,6 +188,23 @@ void command(const std::string& line) {
     state.trigger = rest == "-" ? "" : rest;
   }
   if (verb == "trim") state.trim = true;
+  if (verb == "change" && !state.session.empty()) {
+    GVariantBuilder properties;
+    g_variant_builder_init(&properties, G_VARIANT_TYPE("a{sv}"));
+    g_variant_builder_add(&properties, "{sv}", "description", g_variant_new_string("Push to talk"));
+    g_variant_builder_add(&properties, "{sv}", "trigger_description",
+                          g_variant_new_string(rest == "-" ? "" : rest.c_str()));
+    GVariantBuilder list;
+    g_variant_builder_init(&list, G_VARIANT_TYPE("a(sa{sv})"));
+    g_variant_builder_add(&list, "(s@a{sv})", state.shortcut.c_str(),
+                          g_variant_builder_end(&properties));
+    g_dbus_connection_emit_signal(
+        state.bus, nullptr, implPath, "org.freedesktop.impl.portal.GlobalShortcuts",
+        "ShortcutsChanged",
+        g_variant_new("(o@a(sa{sv}))", state.session.c_str(), g_variant_builder_end(&list)),
+        nullptr);
+    g_dbus_connection_flush_sync(state.bus, nullptr, nullptr);
+  }
   if (verb == "close" && !state.session.empty()) {
     g_dbus_connection_emit_signal(state.bus, nullptr, state.session.c_str(),
                                   "org.freedesktop.impl.portal.Session", "Closed", nullptr,

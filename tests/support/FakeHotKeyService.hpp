@@ -29,6 +29,7 @@ class FakeHotKeyService : public HotKeyService {
   void remove(Handle handle) override;
   bool isKeyDown(std::uint32_t keyCode) override { return keysDown.count(keyCode) > 0; }
   void setLostSink(LostSink sink) override { lostSink_ = std::move(sink); }
+  void setChangedSink(ChangedSink sink) override { changedSink_ = std::move(sink); }
   Kind kind() const override { return kindIs; }
   std::string backEnd() const override { return kindIs == Kind::desktop ? "portal" : "x11"; }
   std::string failureDetail() const override { return detail; }
@@ -40,6 +41,11 @@ class FakeHotKeyService : public HotKeyService {
   std::string detail;
   // Every registration is gone at once, as when the display or the desktop's service goes.
   void loseAll(const std::string& why);
+  // The desktop now grants `trigger` instead.
+  void change(Trigger trigger) {
+    grants = std::move(trigger);
+    if (changedSink_) changedSink_();
+  }
 
   // The chords registered now.
   std::set<VoiceKeyCombo> registered() const;
@@ -55,6 +61,7 @@ class FakeHotKeyService : public HotKeyService {
 
   Sink sink_;
   LostSink lostSink_;
+  ChangedSink changedSink_;
   std::map<Handle, std::pair<VoiceKeyCombo, Identifier>> registrations_;
   Handle nextHandle_ = 1;
 };

@@ -58,6 +58,7 @@ HotKeyService* ChosenHotKeys::chosen() const {
       if (x11_) x11_->setLostSink(lostSink_);
       if (portal_) portal_->setLostSink(lostSink_);
     }
+    if (changedSink_ && portal_) portal_->setChangedSink(changedSink_);
   }
   if (x11_) return x11_.get();
   return portal_.get();
@@ -93,6 +94,11 @@ void ChosenHotKeys::setLostSink(LostSink sink) {
   // Not deciding here: the choice may ask the bus, which only the modes with keys should do.
   if (x11_) x11_->setLostSink(sink);
   if (portal_) portal_->setLostSink(sink);
+}
+
+void ChosenHotKeys::setChangedSink(ChangedSink sink) {
+  changedSink_ = sink;
+  if (portal_) portal_->setChangedSink(sink);
 }
 
 HotKeyService::Kind ChosenHotKeys::kind() const {

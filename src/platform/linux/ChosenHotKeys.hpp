@@ -40,6 +40,7 @@ class ChosenHotKeys final : public HotKeyService {
   void remove(Handle handle) override;
   bool isKeyDown(std::uint32_t keyCode) override;
   void setLostSink(LostSink sink) override;
+  void setChangedSink(ChangedSink sink) override;
   Kind kind() const override;
   std::string backEnd() const override;
   std::string failureDetail() const override;
@@ -55,6 +56,7 @@ class ChosenHotKeys final : public HotKeyService {
   mutable bool decided_ = false;
   mutable std::string none_;
   LostSink lostSink_;
+  ChangedSink changedSink_;
 };
 
 }  // namespace earshot::linux_platform

@@ -200,6 +200,9 @@ struct PortalHotKeys::Bus {
           G_DBUS_SIGNAL_FLAGS_NONE, &Bus::onShortcut, this, nullptr));
     }
     subscriptions.push_back(g_dbus_connection_signal_subscribe(
+        connection, nullptr, shortcutsInterface, "ShortcutsChanged", portalPath, nullptr,
+        G_DBUS_SIGNAL_FLAGS_NONE, &Bus::onShortcutsChanged, this, nullptr));
+    subscriptions.push_back(g_dbus_connection_signal_subscribe(
         connection, "org.freedesktop.DBus", "org.freedesktop.DBus", "NameOwnerChanged",
         "/org/freedesktop/DBus", portalName, G_DBUS_SIGNAL_FLAGS_NONE, &Bus::onOwner, this,
         nullptr));
@@ -227,6 +230,28 @@ struct PortalHotKeys::Bus {
     // The portal's timestamps are not to be trusted (zero on some desktops): the main loop's
     // clock times the hold.
     if (bus->onActivated) bus->onActivated(std::string(signal) == "Activated");
+  }
+
+  static void onShortcutsChanged(GDBusConnection*, const gchar*, const gchar*, const gchar*,
+                                 const gchar*, GVariant* parameters, gpointer data) {
+    auto* bus = static_cast<Bus*>(data);
+    if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(oa(sa{sv}))"))) return;
+    const gchar* session = nullptr;
+    GVariantIter* shortcuts = nullptr;
+    g_variant_get(parameters, "(&oa(sa{sv}))", &session, &shortcuts);
+    if (!bus->session.empty() && bus->session == session) {
+      const gchar* id = nullptr;
+      GVariant* properties = nullptr;
+      while (g_variant_iter_next(shortcuts, "(&s@a{sv})", &id, &properties)) {
+        const gchar* text = nullptr;
+        if (std::string(id) == shortcutId && bus->onChanged) {
+          if (!g_variant_lookup(properties, "trigger_description", "&s", &text)) text = "";
+          bus->onChanged(text);
+        }
+        g_variant_unref(properties);
+      }
+    }
+    g_variant_iter_free(shortcuts);
   }
 
   static void onOwner(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
@@ -441,6 +466,7 @@ struct PortalHotKeys::Bus {
   // Set before the first call, called on the bus thread.
   std::function<void(bool)> onActivated;
   std::function<void(std::string)> onLost;
+  std::function<void(std::string)> onChanged;
 
   GDBusConnection* connection = nullptr;
   std::string sender;
@@ -459,6 +485,11 @@ PortalHotKeys::PortalHotKeys(MainLoop& loop, std::string address, Limits limits)
   bus_->onActivated = [this, alive](bool pressed) {
     loop_.post([this, alive, pressed] {
       if (alive.lock()) activated(pressed);
+    });
+  };
+  bus_->onChanged = [this, alive](std::string description) {
+    loop_.post([this, alive, description] {
+      if (alive.lock()) changed(description);
     });
   };
   bus_->onLost = [this, alive](std::string why) {
@@ -538,6 +569,13 @@ void PortalHotKeys::lose(const std::string& detail) {
   if (!bound_) return;
   bound_.reset();
   if (lostSink_) lostSink_(detail);
+}
+
+void PortalHotKeys::changed(const std::string& description) {
+  if (!bound_ || bound_->trigger.description == description) return;
+  bound_->trigger = {trimmed(description).empty() ? std::string() : description,
+                     chordOf(description)};
+  if (changedSink_) changedSink_();
 }
 
 std::string PortalHotKeys::preferredTrigger(VoiceKeyCombo combo) {

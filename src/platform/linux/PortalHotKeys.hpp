@@ -47,6 +47,7 @@ class PortalHotKeys final : public HotKeyService {
   // A portal shortcut has no key state to read.
   bool isKeyDown(std::uint32_t) override { return false; }
   void setLostSink(LostSink sink) override { lostSink_ = std::move(sink); }
+  void setChangedSink(ChangedSink sink) override { changedSink_ = std::move(sink); }
   Kind kind() const override { return Kind::desktop; }
   std::string backEnd() const override { return "portal"; }
   std::string failureDetail() const override { return detail_; }
@@ -69,11 +70,13 @@ class PortalHotKeys final : public HotKeyService {
   // On the main thread, from the bus thread.
   void activated(bool pressed);
   void lose(const std::string& detail);
+  void changed(const std::string& description);
 
   MainLoop& loop_;
   std::shared_ptr<Bus> bus_;
   Sink sink_;
   LostSink lostSink_;
+  ChangedSink changedSink_;
   std::optional<Bound> bound_;
   Handle nextHandle_ = 1;
   std::string detail_;
