@@ -53,6 +53,10 @@ if command -v Xvfb >/dev/null && command -v pulseaudio >/dev/null; then
 else
   echo "listening stalls: skipped (no Xvfb or no PulseAudio)"
 fi
+
+echo "== portal: the stand-in's press and release to \"down\" and \"up\", 40 holds on a private bus"
+echo "   with xdg-desktop-portal (goal: under 5 ms beyond the portal's own delivery)"
+"$build/bench/bench_portal_holds" 40 || echo "portal holds: failed"
 # --- Capture path: one 2048-frame buffer of 48 kHz stereo folded, metered and converted to 16 kHz.
 capture_path() {
   echo

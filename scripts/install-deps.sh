@@ -19,6 +19,8 @@ packages=(
   libx11-dev libxtst-dev libxi-dev xvfb xdotool x11-utils
   # keyboard layouts switched under the tests (setxkbmap)
   x11-xkb-utils
+  # global shortcuts on Wayland: the desktop portal and a private session bus for its tests
+  xdg-desktop-portal dbus-daemon libglib2.0-bin
   # speech synthesis for tests; flite's lexicon and letter-to-sound rules for application names
   flite flite1-dev
   # the session-bus starter GIO runs when no bus is known, as on most desktops (a launch test)

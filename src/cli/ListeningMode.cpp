@@ -25,6 +25,17 @@ int listeningMode(Platform& platform, const std::string& key, bool appNames) {
         if (words.empty()) return;
         const std::string& command = words[0];
         if (command == "quit") Answer::terminate(0);
+        // Holds the host drives itself.
+        if (command == "press" || command == "release" || command == "cancel") {
+          loop.post([weak, command] {
+            auto target = weak.lock();
+            if (!target) return;
+            if (command == "press") target->hostPress();
+            if (command == "release") target->hostRelease();
+            if (command == "cancel") target->hostCancel();
+          });
+          return;
+        }
         if (words.size() < 2) return;
         if (command == "language") {
           auto language = languageFromRaw(words[1]);

@@ -70,6 +70,10 @@ class VoiceHotKey : public std::enable_shared_from_this<VoiceHotKey> {
   // the chord the platform has.
   const std::optional<VoiceKeyCombo>& combo() const { return combo_; }
   std::uint32_t id() const { return id_; }
+  // What the user presses for this key, as the desktop words it, when the desktop decides it.
+  std::optional<HotKeyService::Trigger> trigger() const {
+    return reference_ ? service_.trigger(*reference_) : std::nullopt;
+  }
   bool isDown() const { return isDown_; }
 
   // How many hot keys hold a registration right now, in the whole process.

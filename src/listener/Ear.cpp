@@ -1,5 +1,6 @@
 #include "listener/Ear.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include "core/Language.hpp"
@@ -58,12 +59,18 @@ void Ear::start() {
   key_->onUp = [weak] {
     if (auto ear = weak.lock()) ear->up();
   };
+  platform_.hotKeys.setLostSink([weak](const std::string& detail) {
+    if (auto ear = weak.lock()) ear->keyLost(detail);
+  });
+  platform_.hotKeys.setChangedSink([weak] {
+    if (auto ear = weak.lock()) ear->triggerChanged();
+  });
   takeKey();
   speech_->warmUp();
   spawn(prepareQuietly(speech_, spoken.load()), platform_.loop);
 }
 
-void Ear::takeKey() {
+void Ear::takeKey(bool quietly) {
   key_->unregister();
   registered_.reset();
   std::vector<NamedKey> candidates;
@@ -71,19 +78,97 @@ void Ear::takeKey() {
     if (row.name == wanted_) candidates.push_back(row);
   for (const auto& row : voiceKeys)
     if (row.name != wanted_) candidates.push_back(row);
+  HotKeyService::StatusCode refusal = 0;
   for (const auto& row : candidates) {
     try {
       key_->registerCombo(row.combo);
       registered_ = row;
       break;
-    } catch (const VoiceHotKey::Failure&) {
-      // Taken by someone else: the next row may be free.
+    } catch (const VoiceHotKey::Failure& failure) {
+      // Taken by someone else: the next row may be free. Not so when there are no keys at all,
+      // or the desktop refuses the request itself.
+      if (failure.kind() == VoiceHotKey::Failure::Case::failed &&
+          (failure.status() == HotKeyService::unavailable ||
+           failure.status() == HotKeyService::refused)) {
+        refusal = failure.status();
+        break;
+      }
     }
   }
-  if (registered_)
-    events_.send("ready", {{"key", registered_->combo.label()}, {"name", registered_->name}});
+  if (registered_) {
+    if (retake_) retake_->cancel();
+    retake_.reset();
+    retakeDelay_ = firstRetake;
+    announce();
+    return;
+  }
+  if (quietly) return;
+  if (refusal == HotKeyService::unavailable)
+    events_.send("error",
+                 {{"reason", "no-system-key"}, {"detail", platform_.hotKeys.failureDetail()}});
+  else if (refusal == HotKeyService::refused)
+    events_.send("error",
+                 {{"reason", "key-refused"}, {"detail", platform_.hotKeys.failureDetail()}});
   else
     events_.send("error", {{"reason", "key-taken"}});
+}
+
+void Ear::announce() {
+  if (!registered_) return;
+  const auto trigger = key_->trigger();
+  if (!trigger) {
+    events_.send("ready", {{"key", registered_->combo.label()}, {"name", registered_->name}});
+    return;
+  }
+  // The desktop decided what is pressed: a row is named only when its chord is what was granted.
+  std::string name = "desktop";
+  for (const auto& row : voiceKeys)
+    if (trigger->chord && row.combo == *trigger->chord) name = row.name;
+  events_.send(
+      "ready",
+      {{"key", trigger->description}, {"name", name}, {"backend", platform_.hotKeys.backEnd()}});
+}
+
+void Ear::keyLost(const std::string& detail) {
+  if (!registered_) return;
+  dropKey(detail);
+  // A desktop's shortcuts come back with its portal; an X display is taken again on a "key"
+  // command.
+  if (platform_.hotKeys.kind() == HotKeyService::Kind::desktop) retakeLater();
+}
+
+void Ear::triggerChanged() {
+  if (!registered_) return;
+  const auto trigger = key_->trigger();
+  if (!trigger || !trigger->description.empty()) {
+    announce();
+    return;
+  }
+  // The user took the trigger away: binding again by ourselves would undo that, so only a "key"
+  // command does.
+  dropKey("the desktop took the shortcut's trigger away");
+}
+
+void Ear::dropKey(const std::string& detail) {
+  // The key is gone: a hold in progress ends as a release.
+  up();
+  key_->unregister();
+  registered_.reset();
+  events_.send("error", {{"reason", "key-lost"}, {"detail", detail}});
+}
+
+void Ear::retakeLater() {
+  if (retake_) retake_->cancel();
+  std::weak_ptr<Ear> weak = weak_from_this();
+  retake_ = platform_.loop.after(seconds(retakeDelay_), [weak] {
+    auto ear = weak.lock();
+    if (!ear) return;
+    ear->retake_.reset();
+    if (ear->registered_) return;
+    ear->retakeDelay_ = std::min(ear->retakeDelay_ * 2, longestRetake);
+    ear->takeKey(true);
+    if (!ear->registered_) ear->retakeLater();
+  });
 }
 
 void Ear::use(const std::string& key) {
@@ -94,20 +179,28 @@ void Ear::use(const std::string& key) {
 }
 
 void Ear::languageChanged() {
-  if (registered_)
-    events_.send("ready", {{"key", registered_->combo.label()}, {"name", registered_->name}});
+  announce();
   spawn(prepareQuietly(speech_, spoken.load()), platform_.loop);
 }
 
 void Ear::down() {
   if (held_ || !registered_) return;
+  begin(platform_.hotKeys.isKeyDown(registered_->combo.keyCode));
+}
+
+void Ear::hostPress() {
+  if (held_) return;
+  begin(false);
+}
+
+void Ear::begin(bool trusted) {
   const std::int64_t id = ++nextID_;
-  const bool trusted = platform_.hotKeys.isKeyDown(registered_->combo.keyCode);
   held_ = Held{id, platform_.loop.now(), nullptr, trusted};
   open_.insert(id);
   events_.send("down", {{"id", id}});
   if (speech_->microphoneUndecided()) events_.send("asking", {{"id", id}});
-  watchEscape(registered_->combo);
+  // Without a key, plain Escape alone cancels.
+  watchEscape(registered_ ? registered_->combo : VoiceKeyCombo{});
   startWatchdog();
   spawn(openTake(id, spoken.load()), platform_.loop);
 }
@@ -284,7 +377,7 @@ void Ear::cancel() {
 }
 
 void Ear::checkHeld() {
-  if (!held_ || !registered_) {
+  if (!held_) {
     stopWatchdog();
     return;
   }
@@ -296,7 +389,7 @@ void Ear::checkHeld() {
     if (trusted) awaitLetGo();
     return;
   }
-  if (!held_->keyStateTrusted) return;
+  if (!held_->keyStateTrusted || !registered_) return;
   if (platform_.hotKeys.isKeyDown(registered_->combo.keyCode)) {
     held_->keyUpSeen = 0;
     return;

@@ -38,6 +38,16 @@ class Ear : public std::enable_shared_from_this<Ear> {
   void use(const std::string& key);
   // The "language" command, after `spoken` has changed.
   void languageChanged();
+  // The host's own holds ("press", "release", "cancel"): the same as the chord's press, its
+  // release and Escape, whatever the back end, and also without a key. The key state of a hold
+  // the host started is never trusted.
+  void hostPress();
+  void hostRelease() { up(); }
+  void hostCancel() { cancel(); }
+
+  // Between retakes of a key the desktop lost, doubling up to the longest.
+  static constexpr double firstRetake = 1.0;
+  static constexpr double longestRetake = 30.0;
 
   SpeechInput& speech() { return *speech_; }
   // Every Escape chord of the pool, registered or not.
@@ -52,8 +62,15 @@ class Ear : public std::enable_shared_from_this<Ear> {
     int keyUpSeen = 0;
   };
 
-  void takeKey();
+  // Quietly: no event when no key can be had (a retake after a loss).
+  void takeKey(bool quietly = false);
+  void announce();
+  void keyLost(const std::string& detail);
+  void triggerChanged();
+  void dropKey(const std::string& detail);
+  void retakeLater();
   void down();
+  void begin(bool trusted);
   void up();
   void cancel();
   void checkHeld();
@@ -88,6 +105,8 @@ class Ear : public std::enable_shared_from_this<Ear> {
   // Holds whose "final", "cancelled" or "error" has not been sent yet.
   std::set<std::int64_t> open_;
   std::optional<Timer> watchdog_;
+  std::optional<Timer> retake_;
+  double retakeDelay_ = firstRetake;
 };
 
 // The Escape chords for a push-to-talk chord: every subset of its modifiers, largest first,

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 
 #include "core/VoiceKeyCombo.hpp"
 
@@ -19,6 +20,16 @@ class HotKeyService {
 
   // The status of a chord that is registered already, by anyone, this process included.
   static constexpr StatusCode alreadyRegistered = -9878;
+  // No system-wide key can be had here at all (a Wayland session without the desktop's shortcuts
+  // service); trying another chord is pointless.
+  static constexpr StatusCode unavailable = -9880;
+  // The desktop refused the request itself (for instance it cannot tell which application asks);
+  // another chord would be refused the same way.
+  static constexpr StatusCode refused = -9881;
+
+  // How chords are had: grabbed by the process itself, or bound by the desktop, which decides
+  // the final trigger and cannot report the physical key state.
+  enum class Kind { grabs, desktop, none };
 
   // What a registration is known by: the owner's signature and its number.
   struct Identifier {
@@ -31,6 +42,10 @@ class HotKeyService {
     StatusCode status = 0;
     std::optional<Handle> handle;
   };
+
+  // Told, on the main thread, that every registration was lost at once (the display or the
+  // desktop's service went away); `detail` says why in a few words.
+  using LostSink = std::function<void(const std::string& detail)>;
 
   // Receives each press (`pressed` true, also for key repeats) and release of a registered chord.
   using Sink = std::function<void(Identifier identifier, bool pressed)>;
@@ -49,6 +64,27 @@ class HotKeyService {
 
   // Whether the key with this virtual key code is down at this moment.
   virtual bool isKeyDown(std::uint32_t keyCode) = 0;
+
+  // Called on the main thread; replaces the previous sink.
+  virtual void setLostSink(LostSink sink) = 0;
+  // Told, on the main thread, that the desktop changed what the user presses for a registration
+  // (read it again with trigger()). Back ends whose chords are their own never call it.
+  using ChangedSink = std::function<void()>;
+  virtual void setChangedSink(ChangedSink) {}
+
+  virtual Kind kind() const { return Kind::grabs; }
+  // The back end's name, as hosts see it ("x11", "portal", "none").
+  virtual std::string backEnd() const { return "x11"; }
+  // Why the last refused install() or add() was refused, in a few words; empty when the status
+  // says it all.
+  virtual std::string failureDetail() const { return {}; }
+  // What the user actually presses for a registration, when the desktop decides it.
+  struct Trigger {
+    std::string description;             // as the desktop words it
+    std::optional<VoiceKeyCombo> chord;  // the chord it names, when it can be read
+  };
+  // Empty when the registration's chord itself is what is pressed.
+  virtual std::optional<Trigger> trigger(Handle) const { return std::nullopt; }
 };
 
 }  // namespace earshot

@@ -50,6 +50,19 @@ Child::~Child() {
   waitpid(pid_, &status, 0);
 }
 
+bool Child::send(const std::string& line) {
+  if (input_ < 0) return false;
+  const std::string text = line + "\n";
+  // A child that has gone must not end the test with SIGPIPE.
+  struct sigaction ignore {
+  }, previous{};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &ignore, &previous);
+  const bool written = write(input_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  sigaction(SIGPIPE, &previous, nullptr);
+  return written;
+}
+
 std::string Child::readLine(std::chrono::milliseconds timeout) {
   const auto end = std::chrono::steady_clock::now() + timeout;
   for (;;) {

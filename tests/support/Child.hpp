@@ -29,6 +29,8 @@ class Child {
   // The next line of its standard output, without the line feed; empty at the end or on timeout.
   std::string readLine(std::chrono::milliseconds timeout = std::chrono::seconds(10));
   pid_t pid() const { return pid_; }
+  // Writes `line` and a line feed to its standard input; false when it no longer reads.
+  bool send(const std::string& line);
 
  private:
   Ending ending_;

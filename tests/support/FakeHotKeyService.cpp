@@ -23,6 +23,16 @@ void FakeHotKeyService::remove(Handle handle) {
   registrations_.erase(handle);
 }
 
+std::optional<HotKeyService::Trigger> FakeHotKeyService::trigger(Handle handle) const {
+  if (kindIs != Kind::desktop || !registrations_.count(handle)) return std::nullopt;
+  return grants;
+}
+
+void FakeHotKeyService::loseAll(const std::string& why) {
+  registrations_.clear();
+  if (lostSink_) lostSink_(why);
+}
+
 std::set<VoiceKeyCombo> FakeHotKeyService::registered() const {
   std::set<VoiceKeyCombo> combos;
   for (const auto& [handle, registration] : registrations_) combos.insert(registration.first);

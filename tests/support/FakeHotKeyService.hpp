@@ -28,6 +28,24 @@ class FakeHotKeyService : public HotKeyService {
   Registration add(VoiceKeyCombo combo, Identifier identifier) override;
   void remove(Handle handle) override;
   bool isKeyDown(std::uint32_t keyCode) override { return keysDown.count(keyCode) > 0; }
+  void setLostSink(LostSink sink) override { lostSink_ = std::move(sink); }
+  void setChangedSink(ChangedSink sink) override { changedSink_ = std::move(sink); }
+  Kind kind() const override { return kindIs; }
+  std::string backEnd() const override { return kindIs == Kind::desktop ? "portal" : "x11"; }
+  std::string failureDetail() const override { return detail; }
+  std::optional<Trigger> trigger(Handle handle) const override;
+
+  // Scripting a desktop that decides the trigger: what it grants, whatever chord is asked.
+  Kind kindIs = Kind::grabs;
+  std::optional<Trigger> grants;
+  std::string detail;
+  // Every registration is gone at once, as when the display or the desktop's service goes.
+  void loseAll(const std::string& why);
+  // The desktop now grants `trigger` instead.
+  void change(Trigger trigger) {
+    grants = std::move(trigger);
+    if (changedSink_) changedSink_();
+  }
 
   // The chords registered now.
   std::set<VoiceKeyCombo> registered() const;
@@ -42,6 +60,8 @@ class FakeHotKeyService : public HotKeyService {
   bool send(VoiceKeyCombo combo, bool pressed);
 
   Sink sink_;
+  LostSink lostSink_;
+  ChangedSink changedSink_;
   std::map<Handle, std::pair<VoiceKeyCombo, Identifier>> registrations_;
   Handle nextHandle_ = 1;
 };

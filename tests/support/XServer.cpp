@@ -8,22 +8,32 @@
 
 #include <fstream>
 #include <string>
+#include <tuple>
+#include <utility>
 
 namespace earshot::testing {
 
-XServer::XServer() {
+namespace {
+
+// Starts Xvfb on `display` (":N"), or on a free one when empty; its pid and display once it
+// accepts connections.
+std::pair<pid_t, std::string> launch(const std::string& display) {
   int ready[2];
-  if (pipe(ready) != 0) return;
-  pid_ = fork();
-  if (pid_ == 0) {
+  if (pipe(ready) != 0) return {-1, {}};
+  const pid_t pid = fork();
+  if (pid == 0) {
     int null = open("/dev/null", O_RDWR);
     dup2(null, 0);
     dup2(null, 1);
     dup2(null, 2);
     close(ready[0]);
     std::string fd = std::to_string(ready[1]);
-    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0",
-           "1024x768x24", "-noreset", static_cast<char*>(nullptr));
+    if (display.empty())
+      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0",
+             "1024x768x24", "-noreset", static_cast<char*>(nullptr));
+    else
+      execlp("Xvfb", "Xvfb", display.c_str(), "-displayfd", fd.c_str(), "-nolisten", "tcp",
+             "-screen", "0", "1024x768x24", "-noreset", static_cast<char*>(nullptr));
     _exit(127);
   }
   close(ready[1]);
@@ -36,7 +46,44 @@ XServer::XServer() {
     number.push_back(c);
   }
   close(ready[0]);
-  if (!number.empty()) display_ = ":" + number;
+  return {pid, number.empty() ? std::string() : ":" + number};
+}
+
+}  // namespace
+
+XServer::XServer() {
+  std::tie(pid_, display_) = launch({});
+}
+
+XServer::XServer(int first) {
+  for (int number = first; number < first + 20 && !running(); ++number) {
+    std::tie(pid_, display_) = launch(":" + std::to_string(number));
+    if (!running()) end();
+  }
+}
+
+void XServer::end() {
+  if (pid_ <= 0) return;
+  resume();
+  kill(pid_, SIGTERM);
+  int status;
+  for (int i = 0; i < 200; ++i) {
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      return;
+    }
+    usleep(10000);
+  }
+  kill(pid_, SIGKILL);
+  waitpid(pid_, &status, 0);
+  pid_ = -1;
+}
+
+bool XServer::restart() {
+  end();
+  auto [pid, display] = launch(display_);
+  pid_ = pid;
+  return pid_ > 0 && display == display_;
 }
 
 void XServer::stop() {
@@ -59,16 +106,7 @@ void XServer::resume() {
 }
 
 XServer::~XServer() {
-  if (pid_ <= 0) return;
-  resume();
-  kill(pid_, SIGTERM);
-  int status;
-  for (int i = 0; i < 200; ++i) {
-    if (waitpid(pid_, &status, WNOHANG) == pid_) return;
-    usleep(10000);
-  }
-  kill(pid_, SIGKILL);
-  waitpid(pid_, &status, 0);
+  end();
 }
 
 }  // namespace earshot::testing

@@ -10,6 +10,9 @@ namespace earshot::testing {
 class XServer {
  public:
   XServer();
+  // On the first display from `first` up that is free, for a test that frees its display and
+  // takes it again: -displayfd's lowest free number could be taken by another test meanwhile.
+  explicit XServer(int first);
   ~XServer();
   XServer(const XServer&) = delete;
   XServer& operator=(const XServer&) = delete;
@@ -22,6 +25,10 @@ class XServer {
   // before it is ended.
   void stop();
   void resume();
+  // Ends the server as a crash of the desktop would (it goes away with every connection), and
+  // starts it again on the same display.
+  void end();
+  bool restart();
 
  private:
   pid_t pid_ = -1;

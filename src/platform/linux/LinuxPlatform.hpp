@@ -6,10 +6,10 @@
 
 #include "async/MainLoop.hpp"
 #include "platform/Platform.hpp"
+#include "platform/linux/ChosenHotKeys.hpp"
 #include "platform/linux/LinuxAudio.hpp"
 #include "platform/linux/LinuxWorkspace.hpp"
 #include "platform/linux/PocketSphinx.hpp"
-#include "platform/linux/X11HotKeys.hpp"
 
 namespace earshot::linux_platform {
 
@@ -25,8 +25,8 @@ class LinuxPlatform {
 
  private:
   MainLoop loop_;
-  // One X connection for the whole process.
-  X11HotKeys hotKeys_;
+  // X11 or the desktop portal, chosen on first use.
+  ChosenHotKeys hotKeys_;
   LinuxWorkspace workspace_;
   LinuxAudioToolkit audio_;
   PocketSphinxService speech_;

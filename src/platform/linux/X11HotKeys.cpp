@@ -179,6 +179,13 @@ bool X11HotKeys::lost() const {
     // A dead socket stays readable: stop watching it. It is closed by the next connect().
     connection_->lost = true;
     loop_.unwatch(connection_->fd);
+    if (!grabs_.empty() && lostSink_) {
+      // Told later, on the loop: the owner may register again, which must not happen inside the
+      // request that found the server gone.
+      loop_.post([sink = lostSink_, alive = std::weak_ptr<bool>(alive_)] {
+        if (alive.lock()) sink("the X display went away");
+      });
+    }
   }
   return connection_->lost;
 }

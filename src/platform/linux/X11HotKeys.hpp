@@ -36,6 +36,8 @@ class X11HotKeys final : public HotKeyService {
   Registration add(VoiceKeyCombo combo, Identifier identifier) override;
   void remove(Handle handle) override;
   bool isKeyDown(std::uint32_t keyCode) override;
+  // Told once per lost connection that held grabs: a display that dies takes the grabs with it.
+  void setLostSink(LostSink sink) override { lostSink_ = std::move(sink); }
 
   // Reads and delivers every event the server has sent so far (also done whenever the connection
   // is readable).
@@ -64,6 +66,7 @@ class X11HotKeys final : public HotKeyService {
   std::string name_;
   std::unique_ptr<Connection> connection_;
   Sink sink_;
+  LostSink lostSink_;
   std::map<Handle, Grab> grabs_;
   // Keys whose press came and whose release has not.
   std::set<unsigned> pressed_;

@@ -1,0 +1,161 @@
+// Push-to-talk through the desktop portal as a host sees it: the real binary on a private session
+// bus with Debian's xdg-desktop-portal and the tests' stand-in back end, a private PulseAudio
+// daemon, no display. Prints median / p90 of the stand-in's Activated to "down" and Deactivated to
+// "up", in all and beyond the portal's own delivery (from the moment the portal's signal to the
+// listener is seen on the bus, by eavesdropping).
+//
+//   bench_portal_holds [HOLDS]    (default 40)
+#include <gio/gio.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/LiveProcess.hpp"
+#include "support/PortalDesktop.hpp"
+#include "support/PulseServer.hpp"
+#include "support/TemporaryFolder.hpp"
+
+using Clock = std::chrono::steady_clock;
+using namespace earshot::testing;
+using namespace std::chrono_literals;
+
+namespace {
+
+// The portal's Activated and Deactivated on their way to the listener, stamped as they pass.
+class Eavesdropper {
+ public:
+  explicit Eavesdropper(const std::string& address) {
+    GError* error = nullptr;
+    bus_ = g_dbus_connection_new_for_address_sync(
+        address.c_str(),
+        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, &error);
+    if (!bus_) {
+      std::fprintf(stderr, "no bus: %s\n", error ? error->message : "?");
+      return;
+    }
+    g_dbus_connection_add_filter(bus_, &Eavesdropper::filter, this, nullptr);
+    // A monitor sees the portal's signal on its way to the listener, which a match rule would not.
+    const gchar* rules[] = {"type='signal',interface='org.freedesktop.portal.GlobalShortcuts'",
+                            nullptr};
+    GVariant* reply = g_dbus_connection_call_sync(
+        bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus.Monitoring",
+        "BecomeMonitor", g_variant_new("(^asu)", rules, 0u), nullptr, G_DBUS_CALL_FLAGS_NONE, 5000,
+        nullptr, &error);
+    if (!reply) std::fprintf(stderr, "not a monitor: %s\n", error ? error->message : "?");
+    if (reply) g_variant_unref(reply);
+  }
+  ~Eavesdropper() {
+    if (bus_) g_object_unref(bus_);
+  }
+  // When the signal of that name passed after `since`; the monitor's copy may come a little
+  // after the listener's, so it is waited for (up to 0.5 s).
+  Clock::time_point after(const std::string& name, Clock::time_point since) {
+    for (int k = 0; k < 500; ++k) {
+      {
+        std::lock_guard guard(lock_);
+        const auto at = name == "Activated" ? activated_ : deactivated_;
+        if (at > since) return at;
+      }
+      std::this_thread::sleep_for(1ms);
+    }
+    return since;
+  }
+
+ private:
+  static GDBusMessage* filter(GDBusConnection*, GDBusMessage* message, gboolean incoming,
+                              gpointer data) {
+    auto* self = static_cast<Eavesdropper*>(data);
+    const auto now = Clock::now();
+    if (incoming && g_dbus_message_get_message_type(message) == G_DBUS_MESSAGE_TYPE_SIGNAL) {
+      const char* member = g_dbus_message_get_member(message);
+      const char* interface = g_dbus_message_get_interface(message);
+      // The portal's signal, not the back end's to the portal.
+      if (member && interface &&
+          std::string(interface) == "org.freedesktop.portal.GlobalShortcuts") {
+        std::lock_guard guard(self->lock_);
+        if (std::string(member) == "Activated") self->activated_ = now;
+        if (std::string(member) == "Deactivated") self->deactivated_ = now;
+      }
+    }
+    return message;
+  }
+  GDBusConnection* bus_ = nullptr;
+  std::mutex lock_;
+  Clock::time_point activated_, deactivated_;
+};
+
+double ms(Clock::duration span) {
+  return std::chrono::duration<double, std::milli>(span).count();
+}
+
+void report(const char* what, std::vector<double> values) {
+  if (values.empty()) return;
+  std::sort(values.begin(), values.end());
+  std::printf("%-44s median %.2f ms  p90 %.2f ms  (n=%zu)\n", what, values[values.size() / 2],
+              values[values.size() * 9 / 10], values.size());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int holds = argc > 1 ? std::atoi(argv[1]) : 40;
+  PortalDesktop desktop(EARSHOT_STAND_IN_PORTAL);
+  PulseServer pulse;
+  if (!desktop.running() || !pulse.running()) {
+    std::fprintf(stderr, "no private portal or sound server\n");
+    return 1;
+  }
+  Eavesdropper eavesdropper(desktop.address());
+  TemporaryFolder folder;
+  auto environment = pulse.environment();
+  for (const auto& [name, value] : desktop.environment()) environment[name] = value;
+  LiveProcess listener(EARSHOT_BINARY, {"--language", "en"}, environment, folder.file("stderr"));
+  if (listener.next(20s).value("event", "") != "ready") {
+    std::fprintf(stderr, "no ready\n");
+    return 1;
+  }
+  std::vector<double> down, up, downBeyond, upBeyond;
+  for (int k = 0; k < holds; ++k) {
+    auto sent = Clock::now();
+    desktop.send("press");
+    auto event = listener.next(5s);
+    auto seen = Clock::now();
+    if (event.value("event", "") != "down") {
+      std::fprintf(stderr, "hold %d: %s\n", k, event.dump().c_str());
+      return 1;
+    }
+    down.push_back(ms(seen - sent));
+    downBeyond.push_back(ms(seen - eavesdropper.after("Activated", sent)));
+    desktop.report("ok");
+    std::this_thread::sleep_for(300ms);
+    // Events of the take ("open", "level") come meanwhile.
+    while (!listener.next(1ms).is_null()) {
+    }
+    sent = Clock::now();
+    desktop.send("release");
+    for (;;) {
+      event = listener.next(5s);
+      if (event.is_null() || event.value("event", "") == "up") break;
+    }
+    seen = Clock::now();
+    if (event.is_null()) return 1;
+    up.push_back(ms(seen - sent));
+    upBeyond.push_back(ms(seen - eavesdropper.after("Deactivated", sent)));
+    desktop.report("ok");
+    listener.until("final", 15s);
+  }
+  report("stand-in Activated sent to \"down\"", down);
+  report("stand-in Deactivated sent to \"up\"", up);
+  report("portal's Activated on the bus to \"down\"", downBeyond);
+  report("portal's Deactivated on the bus to \"up\"", upBeyond);
+  return 0;
+}

@@ -1,0 +1,257 @@
+// The listener's holds driven by the host, keys the desktop decides, and keys that are lost.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "listener/Ear.hpp"
+#include "support/EventCapture.hpp"
+#include "support/FakeCapture.hpp"
+#include "support/FakePlatform.hpp"
+
+using namespace earshot;
+using namespace std::chrono_literals;
+using Json = nlohmann::json;
+using Names = std::vector<std::string>;
+
+namespace {
+
+constexpr VoiceKeyCombo optionSpace = VoiceKeyCombo::optionSpace;
+
+class HostListening : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fillVoiceKeys();
+    spoken = Language::english;
+    fake.speech.supported = {"en_US"};
+  }
+  void TearDown() override { spoken = Language::portuguese; }
+
+  std::shared_ptr<Ear> listen(std::string key = "auto") {
+    ear = std::make_shared<Ear>(fake.platform, std::move(key),
+                                earshot::testing::recordingSink(exits));
+    ear->start();
+    loop.runUntilIdle();
+    return ear;
+  }
+  void run(Duration span) {
+    for (Duration passed{0}; passed < span; passed += 10ms) loop.advance(10ms);
+  }
+  // One step of a script: host commands, the chord, the key going away, or time passing.
+  void step(const std::string& what) {
+    if (what == "press") ear->hostPress();
+    if (what == "release") ear->hostRelease();
+    if (what == "cancel") ear->hostCancel();
+    if (what == "chord down") {
+      fake.hotKeys.keysDown.insert(optionSpace.keyCode);
+      fake.hotKeys.press(optionSpace);
+    }
+    if (what == "chord up") {
+      fake.hotKeys.keysDown.erase(optionSpace.keyCode);
+      fake.hotKeys.release(optionSpace);
+    }
+    if (what == "lost") fake.hotKeys.loseAll("gone");
+    if (what == "language") ear->languageChanged();
+    if (what == "key") ear->use("option-space");
+    loop.runUntilIdle();
+    run(500ms);
+  }
+  Names names() {
+    Names out;
+    for (const auto& event : events.take()) {
+      std::string name = event["event"];
+      if (event.contains("id")) name += ":" + std::to_string(event["id"].get<int>());
+      if (event.contains("reason")) name += ":" + event["reason"].get<std::string>();
+      if (name.rfind("level", 0) != 0 && name.rfind("partial", 0) != 0) out.push_back(name);
+    }
+    return out;
+  }
+
+  earshot::testing::FakePlatform fake;
+  MainLoop& loop = fake.loop;
+  earshot::testing::EventCapture events;
+  std::shared_ptr<Ear> ear;
+  std::vector<int> exits;
+};
+
+struct Script {
+  const char* name;
+  bool keyTaken;  // every row refused: no key at all
+  std::vector<std::string> steps;
+  Names names;  // after the start's "ready" or "error"
+};
+
+class HostScripts : public HostListening, public ::testing::WithParamInterface<Script> {};
+
+TEST_P(HostScripts, GiveTheEventsOfTheChord) {
+  if (GetParam().keyTaken)
+    for (const auto& row : voiceKeys)
+      fake.hotKeys.refusals[row.combo] = HotKeyService::alreadyRegistered;
+  listen();
+  names();
+  for (const auto& what : GetParam().steps) step(what);
+  EXPECT_EQ(names(), GetParam().names);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ear, HostScripts,
+    ::testing::Values(
+        Script{
+            "PressRelease", false, {"press", "release"}, {"down:1", "open:1", "up:1", "final:1"}},
+        Script{"PressDuringAHoldAndReleaseWithoutOne",
+               false,
+               {"release", "press", "press", "release", "release"},
+               {"down:1", "open:1", "up:1", "final:1"}},
+        Script{"Cancel",
+               false,
+               {"cancel", "press", "cancel", "release"},
+               {"down:1", "open:1", "cancelled:1"}},
+        Script{"CancelTheChordsHoldAndItsReleaseDoesNothing",
+               false,
+               {"chord down", "cancel", "chord up"},
+               {"down:1", "open:1", "cancelled:1"}},
+        Script{"ReleaseTheChordsHold",
+               false,
+               {"chord down", "release", "chord up", "chord down", "chord up"},
+               {"down:1", "open:1", "up:1", "final:1", "down:2", "open:2", "up:2", "final:2"}},
+        Script{"ChordReleaseEndsTheHostsHold",
+               false,
+               {"press", "chord down", "chord up"},
+               {"down:1", "open:1", "up:1", "final:1"}},
+        Script{"WithoutAKey", true, {"press", "release"}, {"down:1", "open:1", "up:1", "final:1"}},
+        // The key goes away: a hold ends as a release, nothing names a key until one is taken.
+        Script{"LostDuringAHold",
+               false,
+               {"chord down", "lost", "language", "chord up", "key", "language"},
+               {"down:1", "open:1", "up:1", "error:key-lost", "final:1", "ready", "ready"}},
+        Script{"LostWithoutAKey", true, {"lost"}, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(HostListening, AHoldTheHostStartedIsNotEndedByTheKeyStateButByTheLimit) {
+  listen();
+  names();
+  fake.hotKeys.keysDown.clear();
+  ear->hostPress();
+  run(2s);
+  EXPECT_EQ(names(), (Names{"down:1", "open:1"}));
+  for (int k = 0; k < 119; ++k) loop.advance(1s);
+  run(300ms);
+  EXPECT_EQ(names(), (Names{"cancelled:1"}));
+}
+
+struct Grant {
+  const char* name;
+  HotKeyService::Trigger trigger;
+  Json ready;
+};
+
+class DesktopGrants : public HostListening, public ::testing::WithParamInterface<Grant> {};
+
+TEST_P(DesktopGrants, NameARowOnlyWhenItsChordWasGranted) {
+  fake.hotKeys.kindIs = HotKeyService::Kind::desktop;
+  fake.hotKeys.grants = GetParam().trigger;
+  listen();
+  ear->languageChanged();
+  loop.runUntilIdle();
+  EXPECT_EQ(events.take(), (std::vector<Json>{GetParam().ready, GetParam().ready}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ear, DesktopGrants,
+    ::testing::Values(
+        Grant{"TheAskedChord",
+              {"Alt+Space", optionSpace},
+              {{"event", "ready"},
+               {"key", "Alt+Space"},
+               {"name", "option-space"},
+               {"backend", "portal"}}},
+        Grant{"AnotherRow",
+              {"Ctrl+Alt+Space", VoiceKeyCombo::controlOptionSpace},
+              {{"event", "ready"},
+               {"key", "Ctrl+Alt+Space"},
+               {"name", "control-option-space"},
+               {"backend", "portal"}}},
+        Grant{
+            "NoRow",
+            {"Super+V", std::nullopt},
+            {{"event", "ready"}, {"key", "Super+V"}, {"name", "desktop"}, {"backend", "portal"}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct Refusal {
+  const char* name;
+  HotKeyService::StatusCode status;
+  Json error;
+};
+
+class Refusals : public HostListening, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(Refusals, AreToldWithTheirDetailAfterOneTry) {
+  for (const auto& row : voiceKeys) fake.hotKeys.refusals[row.combo] = GetParam().status;
+  fake.hotKeys.detail = "why";
+  listen();
+  EXPECT_EQ(events.take(), (std::vector<Json>{GetParam().error}));
+  EXPECT_EQ(fake.hotKeys.adds, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ear, Refusals,
+    ::testing::Values(Refusal{"Unavailable",
+                              HotKeyService::unavailable,
+                              {{"event", "error"}, {"reason", "no-system-key"}, {"detail", "why"}}},
+                      Refusal{"Refused",
+                              HotKeyService::refused,
+                              {{"event", "error"}, {"reason", "key-refused"}, {"detail", "why"}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(HostListening, ADesktopKeyLostIsTakenAgainWithABackOff) {
+  fake.hotKeys.kindIs = HotKeyService::Kind::desktop;
+  fake.hotKeys.grants = HotKeyService::Trigger{"Alt+Space", optionSpace};
+  listen();
+  names();
+  fake.hotKeys.refusals[optionSpace] = HotKeyService::unavailable;
+  for (const auto& row : voiceKeys) fake.hotKeys.refusals[row.combo] = HotKeyService::unavailable;
+  fake.hotKeys.loseAll("gone");
+  loop.runUntilIdle();
+  EXPECT_EQ(names(), (Names{"error:key-lost"}));
+  const int before = fake.hotKeys.adds;
+  // Tries at 1, 3 and 7 s, quietly.
+  run(7500ms);
+  EXPECT_EQ(fake.hotKeys.adds - before, 3);
+  EXPECT_TRUE(names().empty());
+  fake.hotKeys.refusals.clear();
+  run(8s);
+  EXPECT_EQ(names(), (Names{"ready"}));
+  run(60s);
+  EXPECT_TRUE(names().empty());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(HostListening, ATriggerTheUserChangesIsAnnouncedAndOneTakenAwayIsLostUntilAKeyCommand) {
+  fake.hotKeys.kindIs = HotKeyService::Kind::desktop;
+  fake.hotKeys.grants = HotKeyService::Trigger{"Alt+Space", optionSpace};
+  listen();
+  names();
+  fake.hotKeys.change({"Ctrl+Alt+Space", VoiceKeyCombo::controlOptionSpace});
+  EXPECT_EQ(events.take(), (std::vector<Json>{{{"event", "ready"},
+                                               {"key", "Ctrl+Alt+Space"},
+                                               {"name", "control-option-space"},
+                                               {"backend", "portal"}}}));
+  ear->hostPress();
+  loop.runUntilIdle();
+  fake.hotKeys.change({"", std::nullopt});
+  loop.runUntilIdle();
+  EXPECT_EQ(names(), (Names{"down:1", "open:1", "up:1", "error:key-lost"}));
+  // Not bound again behind the user's back.
+  const int adds = fake.hotKeys.adds;
+  run(60s);
+  EXPECT_EQ(fake.hotKeys.adds, adds);
+  ear->languageChanged();
+  fake.hotKeys.grants = HotKeyService::Trigger{"Alt+Space", optionSpace};
+  ear->use("option-space");
+  loop.runUntilIdle();
+  EXPECT_EQ(names(), (Names{"final:1", "ready"}));
+}
+
+}  // namespace
