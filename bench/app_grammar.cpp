@@ -56,7 +56,8 @@ AppVocabulary inventedNames(int count) {
 
 void buildTimes(ps_decoder_t* decoder, const char* what, const AppVocabulary& vocabulary) {
   auto start = Clock::now();
-  auto grammar = linux_platform::appGrammar(decoder, vocabulary, true);
+  auto grammar =
+      linux_platform::appGrammar(decoder, vocabulary, linux_platform::GrammarWords::english);
   const double build = millisecondsSince(start);
   start = Clock::now();
   linux_platform::useGrammar(decoder, grammar);
@@ -65,7 +66,7 @@ void buildTimes(ps_decoder_t* decoder, const char* what, const AppVocabulary& vo
   AppVocabulary changed = vocabulary;
   changed.names.push_back("inkscape");
   start = Clock::now();
-  auto again = linux_platform::appGrammar(decoder, changed, true);
+  auto again = linux_platform::appGrammar(decoder, changed, linux_platform::GrammarWords::english);
   const double rebuild = millisecondsSince(start);
   start = Clock::now();
   linux_platform::useGrammar(decoder, again);

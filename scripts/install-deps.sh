@@ -19,6 +19,8 @@ packages=(
   libx11-dev libxtst-dev libxi-dev xvfb xdotool x11-utils
   # speech synthesis for tests; flite's lexicon and letter-to-sound rules for application names
   flite flite1-dev
+  # Brazilian Portuguese readings of application names; speech and rooms for the benchmarks
+  espeak-ng libespeak-ng-dev sox ktuberling-data
 )
 
 missing=()
