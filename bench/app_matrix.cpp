@@ -71,7 +71,7 @@ linux_platform::GrammarCosts parseSetting(const std::string& text) {
   int second = 0;
   std::sscanf(text.c_str(), "%lf,%lf,%lf,%lf,%lf,%d", &costs.garbagePhone, &costs.filler,
               &costs.dither, &costs.silence, &costs.noise, &second);
-  costs.secondPass = second != 0;
+  costs.secondPass = static_cast<linux_platform::GrammarCosts::SecondPass>(second);
   return costs;
 }
 
@@ -140,7 +140,7 @@ int main(int argc, char** argv) {
         "== garbage %g, filler %g, dither %g, silence %g, noise %g, second pass %d (%zu files, "
         "%.0f ms each)\n",
         costs.garbagePhone, costs.filler, costs.dither, costs.silence, costs.noise,
-        costs.secondPass ? 1 : 0, lines.size(),
+        static_cast<int>(costs.secondPass), lines.size(),
         lines.empty() ? 0.0 : 1000 * seconds / static_cast<double>(lines.size()));
     for (const auto& [language, rows] : table) {
       std::printf("| %s condition | half | commands right | unrelated rejected |\n",

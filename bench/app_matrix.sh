@@ -9,6 +9,7 @@
 # Usage: bench/app_matrix.sh [build folder] [garbage,filler,dither ...]
 #   QUICK=1     the tuning half only (for a grid of settings)
 #   ONLY=en|pt  one language
+#   SAMPLE=k    every k-th sentence only
 #   VERBOSE=1   every miss
 # Synthesized files are kept in <build>/app-matrix and reused.
 set -uo pipefail
@@ -168,6 +169,10 @@ add() {  # language voices-array-name sentences-array-name
     tag=$(echo "$voice" | tr ':@+' '-_-')
     i=0
     for sentence in "${sentences[@]}"; do
+      if [ $((i % ${SAMPLE:-1})) != 0 ]; then
+        i=$((i + 1))
+        continue
+      fi
       id=${sentence%%|*}
       text=${sentence#*|}
       dry="$cache/$language-$tag-$i.wav"

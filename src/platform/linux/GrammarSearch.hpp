@@ -14,7 +14,8 @@ struct ps_decoder_s;
 namespace earshot::linux_platform {
 
 // What the paths of the grammar cost, as probabilities (below 1) against a name's, which costs
-// nothing. Chosen by measurement (bench/app_names.sh).
+// nothing, and how the audio is heard. Chosen by measurement over voices and rooms
+// (bench/app_matrix.sh).
 struct GrammarCosts {
   // Per phone of the garbage loop: lower forces more speech onto names, higher rejects more names.
   double garbagePhone = 0.1;
@@ -23,14 +24,16 @@ struct GrammarCosts {
   double filler = 1e-2;
   // Faint noise added to the audio, in steps of the 16-bit samples: digital silence (synthesized
   // speech, the file path's padding) otherwise gives the model frames it never saw in training.
-  double dither = 0;
+  double dither = 32;
   // Per frame of silence and of noise (the model's noise word) anywhere in a command, as the
   // decoder's -silprob and -fillprob: noise the silence model does not fit would otherwise go to
   // the garbage loop and reject the command.
   double silence = 0.005;
   double noise = 1e-8;
-  // Hears the command a second time with its own cepstral mean.
-  bool secondPass = false;
+  // When to hear the command a second time, with its own cepstral mean: never, always, or only
+  // when the first pass named nothing (a name heard at once is given at once).
+  enum class SecondPass { never, always, whenRejected };
+  SecondPass secondPass = SecondPass::whenRejected;
 
   bool operator==(const GrammarCosts&) const = default;
 };

@@ -183,8 +183,10 @@ std::vector<Segment> segments(std::string_view text) {
       case '*':
         if (last)
           out.push_back({{"R", "HH", ""}, rSound});
-        else if (c == '*')
+        else if (c == '*' && isVowel(nextSound(text, at)) && !(text.substr(at).starts_with("@-")))
           out.push_back({{"D", "R"}, rSound});
+        else if (c == '*')  // before a consonant: the r that closes a syllable
+          out.push_back({{"R", "HH"}, rSound});
         else
           out.push_back({{"R"}});
         break;

@@ -98,7 +98,10 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
     // The first pass ended with the command's own cepstral mean in place of the model's prior:
     // heard again with it, the command no longer depends on how far its voice and room are
     // from the training data's average.
-    if (grammar && costs.secondPass && !heard.empty() && !state->cancelled) {
+    const bool again = costs.secondPass == GrammarCosts::SecondPass::always ||
+                       (costs.secondPass == GrammarCosts::SecondPass::whenRejected &&
+                        text(ps_get_hyp(decoder, nullptr)).empty());
+    if (grammar && again && !heard.empty() && !state->cancelled) {
       ps_start_utt(decoder);
       ps_process_raw(decoder, heard.data(), heard.size(), FALSE, FALSE);
       ps_end_utt(decoder);
@@ -128,7 +131,8 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
         v = std::clamp(v + dither(noise) * static_cast<float>(costs.dither), -32767.0f, 32767.0f);
       pcm[i] = static_cast<std::int16_t>(std::lrintf(v));
     }
-    if (grammar && costs.secondPass) heard.insert(heard.end(), pcm.begin(), pcm.end());
+    if (grammar && costs.secondPass != GrammarCosts::SecondPass::never)
+      heard.insert(heard.end(), pcm.begin(), pcm.end());
     if (ps_process_raw(decoder, pcm.data(), frames, FALSE, FALSE) < 0) {
       failure = std::make_exception_ptr(sphinxError(SphinxError::audioNotProcessed,
                                                     "The recognizer could not process the audio."));
