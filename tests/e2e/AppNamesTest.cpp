@@ -160,9 +160,9 @@ TEST(AppNamesCommand, PortugueseCommandsGiveNamesThatFindResolvesAndOtherSpeechN
     const char* voice;
     const char* application;  // what --find answers; nullptr: the final is ""
   };
-  for (const Case& c : {Case{"abrir o terminal", "pt-br", "Terminal"},
-                        Case{"abre o firefox por favor", "pt-br+f2", "Firefox"},
-                        Case{"iniciar o inkscape", "pt-br+m3", "Inkscape"},
+  for (const Case& c : {Case{"abrir o firefox", "pt-br", "Firefox"},
+                        Case{"abre o firefox por favor", "pt-br+m3", "Firefox"},
+                        Case{"iniciar o inkscape", "pt-br+f2", "Inkscape"},
                         Case{"o tempo está bonito hoje", "pt-br", nullptr}}) {
     SCOPED_TRACE(c.said);
     const auto path = speakPortuguese(machine.folder(), "said", c.said, c.voice);
@@ -182,7 +182,7 @@ TEST(AppNamesCommand, APortugueseDictationHearsAnApplicationName) {
   Machine machine;
   PulseServer pulse;
   ASSERT_TRUE(pulse.running());
-  const auto path = speakPortuguese(machine.folder(), "said", "abrir o terminal");
+  const auto path = speakPortuguese(machine.folder(), "said", "abrir o firefox");
   const std::string script =
       "{ sleep 1.5; paplay --device=mic \"$1\"; sleep 1; echo stop; sleep 3; } |"
       " exec \"$0\" --dictate --app-names --language pt";
@@ -193,7 +193,7 @@ TEST(AppNamesCommand, APortugueseDictationHearsAnApplicationName) {
   const auto events = result.events();
   ASSERT_FALSE(events.empty());
   ASSERT_EQ(events.back().value("event", ""), "final") << result.out;
-  EXPECT_EQ(events.back().value("text", ""), "terminal") << result.out;
+  EXPECT_EQ(events.back().value("text", ""), "firefox") << result.out;
 }
 
 // The analyzer itself: each analysis hears the vocabulary of its own module, on decoders that

@@ -105,6 +105,9 @@ Lexicon lexicon(ps_decoder_t* decoder, GrammarWords words) {
     result.closingWords = {"por", "favor"};
     // Names are often English ("spotify", "steam"): their English reading joins the Portuguese.
     result.readings = [englishWords](const std::string& word, WordRole role) {
+      // English filler words read as Portuguese would only soak up the start of a name.
+      if (role == WordRole::filler && (word == "the" || word == "my"))
+        return std::vector<std::string>{};
       auto readings = portugueseWord(word, role);
       if (role != WordRole::name) return readings;
       if (readings.size() > portugueseVariants) readings.resize(portugueseVariants);
