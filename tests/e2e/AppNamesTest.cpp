@@ -182,7 +182,7 @@ TEST(AppNamesCommand, APortugueseDictationHearsAnApplicationName) {
   Machine machine;
   PulseServer pulse;
   ASSERT_TRUE(pulse.running());
-  const auto path = speakPortuguese(machine.folder(), "said", "abrir o firefox");
+  const auto path = speakPortuguese(machine.folder(), "said", "iniciar o inkscape");
   const std::string script =
       "{ sleep 1.5; paplay --device=mic \"$1\"; sleep 1; echo stop; sleep 3; } |"
       " exec \"$0\" --dictate --app-names --language pt";
@@ -193,7 +193,7 @@ TEST(AppNamesCommand, APortugueseDictationHearsAnApplicationName) {
   const auto events = result.events();
   ASSERT_FALSE(events.empty());
   ASSERT_EQ(events.back().value("event", ""), "final") << result.out;
-  EXPECT_EQ(events.back().value("text", ""), "firefox") << result.out;
+  EXPECT_EQ(events.back().value("text", ""), "inkscape") << result.out;
 }
 
 // The analyzer itself: each analysis hears the vocabulary of its own module, on decoders that
