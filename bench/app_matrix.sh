@@ -209,7 +209,7 @@ if [ -d "$kws" ]; then
     word=$(basename "$folder")
     for wav in "$folder"*.wav; do
       out="$cache/kws-$(basename "$wav")"
-      [ -s "$out" ] || sox "$wav" -r 48000 -c 2 -b 16 "$out"
+      [ -s "$out" ] || sox -V1 "$wav" -r 48000 -c 2 -b 16 "$out"
       printf '%s\tpt\tkws speaker\treal\t%s\t%s\n' "$out" "$word" "$word" >>"$real"
     done
   done
@@ -224,7 +224,7 @@ if [ -d "$tuberling" ]; then
     word=$(basename "$wav" .wav)
     entry "$word" "${word//-/ }"
     out="$cache/tuberling-$word.wav"
-    [ -s "$out" ] || sox "$wav" -r 48000 -c 2 -b 16 "$out"
+    [ -s "$out" ] || sox -V1 "$wav" -r 48000 -c 2 -b 16 "$out"
     printf '%s\tpt\tktuberling 8 kHz\treal\t%s\t%s\n' "$out" "$word" "$word" >>"$real"
   done
   echo "== real speech: KTuberling's 13 Portuguese words (8 kHz) against each other"
