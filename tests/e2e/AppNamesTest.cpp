@@ -152,6 +152,23 @@ TEST(AppNamesCommand, PortugueseWithoutItsModelIsAnUnsupportedLocaleForFreeSpeec
                        {"event", "error"}, {"reason", "locale-unsupported"}, {"detail", "pt_BR"}}));
 }
 
+// Without a Portuguese model, Portuguese is a language of commands only: the service offers its
+// locale, format and analyzers for modules with a vocabulary and for no others.
+TEST(AppNamesRecognizer, PortugueseIsALocaleOfCommandsOnlyWithoutItsModel) {
+  linux_platform::PocketSphinxService service(EARSHOT_SPHINX_MODELDIR);
+  if (service.model("pt_BR")) GTEST_SKIP() << "a Portuguese model is installed";
+  const SpeechTranscriber speech{"pt_BR", 0, 3, 0, std::nullopt};
+  const SpeechTranscriber commands{"pt_BR", 0, 3, 0, AppVocabulary{}};
+  EXPECT_EQ(service.supportedLocale("pt"), std::nullopt);
+  EXPECT_EQ(service.supportedCommandLocale("pt"), "pt_BR");
+  EXPECT_EQ(service.supportedCommandLocale("en-US"), "en_US");
+  EXPECT_EQ(service.supportedCommandLocale("fr_FR"), std::nullopt);
+  EXPECT_FALSE(service.bestAvailableAudioFormat({speech}));
+  EXPECT_TRUE(service.bestAvailableAudioFormat({commands}));
+  EXPECT_EQ(service.makeAnalyzer({speech}, {}), nullptr);
+  EXPECT_NE(service.makeAnalyzer({commands}, {}), nullptr);
+}
+
 // Brazilian Portuguese commands on the English model: the final is the name heard, as in English.
 TEST(AppNamesCommand, PortugueseCommandsGiveNamesThatFindResolvesAndOtherSpeechNothing) {
   Machine machine;
