@@ -181,6 +181,7 @@ echo "== application grammar"
 "$build/bench/bench_app_grammar" || echo "bench_app_grammar failed"
 echo
 bench/app_names.sh "$build"
+bench/app_matrix.sh "$build"
 
 # --- The listener under many holds of random timing on a private Xvfb and sound server (the soak
 # test with its full count): every hold closes once, and resident memory stays flat.

@@ -25,6 +25,8 @@ packages=(
   flite flite1-dev
   # the session-bus starter GIO runs when no bus is known, as on most desktops (a launch test)
   dbus-x11
+  # Brazilian Portuguese readings of application names; speech and rooms for the benchmarks
+  espeak-ng libespeak-ng-dev sox ktuberling-data
 )
 
 missing=()

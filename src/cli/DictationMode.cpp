@@ -14,6 +14,7 @@ int dictationMode(Platform& platform, bool appNames) {
   MainLoop& loop = platform.loop;
   auto dictation = std::make_shared<Dictation>(platform, cliEvents());
   if (appNames) dictation->speech().vocabulary = liveAppNames(platform);
+  if (appNames) dictation->speech().recognizer().hearCommandsOnly();
   dictation->start();
   std::weak_ptr<Dictation> weak = dictation;
   readLines(

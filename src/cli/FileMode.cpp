@@ -40,6 +40,7 @@ Co<void> transcribe(Platform& platform, std::string path, Language language, boo
                     std::shared_ptr<Answer> answer) {
   try {
     Recognizer recognizer(platform.speech);
+    if (appNames) recognizer.hearCommandsOnly();
     co_await recognizer.prepare(language);
     auto work = transcribeOnBackground(platform, path, language, appNames);
     giveText(*answer, co_await work);

@@ -16,6 +16,7 @@ int listeningMode(Platform& platform, const std::string& key, bool appNames) {
   MainLoop& loop = platform.loop;
   auto ear = std::make_shared<Ear>(platform, key, cliEvents());
   if (appNames) ear->speech().vocabulary = liveAppNames(platform);
+  if (appNames) ear->speech().recognizer().hearCommandsOnly();
   ear->start();
   std::weak_ptr<Ear> weak = ear;
   readLines(

@@ -107,6 +107,14 @@ class SpeechService {
       std::vector<SpeechTranscriber> modules) {
     co_return bestAvailableAudioFormat(modules);
   }
+  // The supported locale in which application commands (a module with a vocabulary) can be
+  // heard, which may be one where free speech cannot. By default the same as supportedLocale.
+  virtual std::optional<std::string> supportedCommandLocale(const std::string& requested) {
+    return supportedLocale(requested);
+  }
+  virtual Co<std::optional<std::string>> supportedCommandLocaleLater(std::string requested) {
+    co_return supportedCommandLocale(requested);
+  }
   // Keeps the locale's model resident for this process. Never blocks; the result is advisory.
   virtual bool reserve(const std::string& locale) = 0;
   // A request when assets are missing, else absent. Throws PlatformError.

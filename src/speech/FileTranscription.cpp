@@ -123,7 +123,8 @@ std::string transcribeLikeMicrophone(AudioToolkit& audio, SpeechService& speech,
                                      std::uint32_t channels, std::uint32_t pieceFrames,
                                      std::optional<AppVocabulary> vocabulary) {
   const std::string requested = Recognizer::locale(language);
-  auto supported = speech.supportedLocale(requested);
+  auto supported =
+      vocabulary ? speech.supportedCommandLocale(requested) : speech.supportedLocale(requested);
   if (!supported) throw SpeechFailure::localeUnsupported(requested);
   const SpeechTranscriber transcriber =
       Recognizer::makeTranscriber(*supported, std::move(vocabulary));

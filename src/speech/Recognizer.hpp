@@ -37,14 +37,23 @@ class Recognizer {
   // Reserves the language's model (keeping it resident), installs missing assets, then checks
   // readiness.
   Co<void> prepare(Language language);
+  // From now on, readies the recognizer for application commands only (`--app-names`), which a
+  // language may support without supporting free speech.
+  void hearCommandsOnly() {
+    commands_ = true;
+    ready_.clear();
+  }
   // Empties the readiness cache.
   void forgetReadiness() { ready_.clear(); }
 
   SpeechService& service() { return service_; }
 
  private:
+  Co<std::optional<std::string>> supported(std::string requested);
+
   SpeechService& service_;
   std::map<Language, Readiness> ready_;
+  bool commands_ = false;
 };
 
 }  // namespace earshot

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "core/Language.hpp"
 #include "platform/PlatformError.hpp"
 #include "speech/Failure.hpp"
 #include "speech/Recognizer.hpp"
@@ -125,4 +128,37 @@ TEST_F(Preparation, ASlowQueryOutlivesItsDeadlineAndStillFillsTheCache) {
   service.answerDelay = 0;
   service.supported.clear();
   EXPECT_EQ(run(recognizer.readiness(Language::english)).locale, "en_US");
+}
+
+// Application commands may be heard in a language whose free speech is not: only a recognizer told
+// to hear commands asks for them, and its readiness says so to the service.
+TEST_F(Preparation, CommandsOnlyLanguagesAreReadyOnlyForARecognizerOfCommands) {
+  service.commandsOnly = {"pt_BR"};
+  struct Case {
+    bool commands;
+    Language language;
+    bool ready;
+  };
+  for (const Case& c :
+       {Case{false, Language::portuguese, false}, Case{true, Language::portuguese, true},
+        Case{true, Language::english, true}, Case{false, Language::english, true}}) {
+    SCOPED_TRACE(std::string(rawValue(c.language)) + (c.commands ? " commands" : ""));
+    Recognizer fresh{service};
+    if (c.commands) fresh.hearCommandsOnly();
+    const std::string locale = Recognizer::locale(c.language);
+    try {
+      run(fresh.prepare(c.language));
+      EXPECT_TRUE(c.ready);
+      // The format is asked for a module that hears commands when the recognizer does.
+      ASSERT_FALSE(service.lastModules.empty());
+      EXPECT_EQ(service.lastModules.front().vocabulary.has_value(), c.commands);
+    } catch (const SpeechFailure& failure) {
+      EXPECT_FALSE(c.ready);
+      EXPECT_EQ(failure, SpeechFailure::localeUnsupported(locale));
+    }
+    const auto calls = service.calls();
+    const std::string asked =
+        (c.commands ? "supportedCommandLocale " : "supportedLocale ") + locale;
+    EXPECT_NE(std::find(calls.begin(), calls.end(), asked), calls.end());
+  }
 }

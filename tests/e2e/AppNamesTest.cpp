@@ -28,6 +28,16 @@ std::string synthesize(const TemporaryFolder& dir, const std::string& name, cons
   return path;
 }
 
+// Brazilian Portuguese from espeak-ng, written out as a WAV file.
+std::string speakPortuguese(const TemporaryFolder& dir, const std::string& name,
+                            const std::string& text, const std::string& voice = "pt-br") {
+  const std::string path = dir.file(name + ".wav");
+  const std::string command =
+      "espeak-ng -v " + voice + " -w " + path + " '" + text + "' 2>/dev/null";
+  EXPECT_EQ(std::system(command.c_str()), 0);
+  return path;
+}
+
 // A few desktop entries under a private HOME and XDG folders.
 class Machine {
  public:
@@ -131,14 +141,76 @@ TEST(AppNamesCommand, WithoutTheFlagTheGeneralModelHearsTheSameFile) {
   EXPECT_NE(final.value("text", ""), "inkscape") << final;
 }
 
-TEST(AppNamesCommand, PortugueseWithoutItsModelIsAnUnsupportedLocale) {
+// Free Portuguese speech needs a Portuguese model; commands do not.
+TEST(AppNamesCommand, PortugueseWithoutItsModelIsAnUnsupportedLocaleForFreeSpeech) {
   if (linux_platform::PocketSphinxService(EARSHOT_SPHINX_MODELDIR).model("pt_BR"))
     GTEST_SKIP() << "a Portuguese model is installed";
   Machine machine;
-  const auto path = synthesize(machine.folder(), "said", "abre o firefox");
-  const auto error = machine.answer({"--file", path, "--language", "pt", "--app-names"}, 1);
+  const auto path = speakPortuguese(machine.folder(), "said", "abre o firefox");
+  const auto error = machine.answer({"--file", path, "--language", "pt"}, 1);
   EXPECT_EQ(error, (nlohmann::json{
                        {"event", "error"}, {"reason", "locale-unsupported"}, {"detail", "pt_BR"}}));
+}
+
+// Without a Portuguese model, Portuguese is a language of commands only: the service offers its
+// locale, format and analyzers for modules with a vocabulary and for no others.
+TEST(AppNamesRecognizer, PortugueseIsALocaleOfCommandsOnlyWithoutItsModel) {
+  linux_platform::PocketSphinxService service(EARSHOT_SPHINX_MODELDIR);
+  if (service.model("pt_BR")) GTEST_SKIP() << "a Portuguese model is installed";
+  const SpeechTranscriber speech{"pt_BR", 0, 3, 0, std::nullopt};
+  const SpeechTranscriber commands{"pt_BR", 0, 3, 0, AppVocabulary{}};
+  EXPECT_EQ(service.supportedLocale("pt"), std::nullopt);
+  EXPECT_EQ(service.supportedCommandLocale("pt"), "pt_BR");
+  EXPECT_EQ(service.supportedCommandLocale("en-US"), "en_US");
+  EXPECT_EQ(service.supportedCommandLocale("fr_FR"), std::nullopt);
+  EXPECT_FALSE(service.bestAvailableAudioFormat({speech}));
+  EXPECT_TRUE(service.bestAvailableAudioFormat({commands}));
+  EXPECT_EQ(service.makeAnalyzer({speech}, {}), nullptr);
+  EXPECT_NE(service.makeAnalyzer({commands}, {}), nullptr);
+}
+
+// Brazilian Portuguese commands on the English model: the final is the name heard, as in English.
+TEST(AppNamesCommand, PortugueseCommandsGiveNamesThatFindResolvesAndOtherSpeechNothing) {
+  Machine machine;
+  struct Case {
+    const char* said;
+    const char* voice;
+    const char* application;  // what --find answers; nullptr: the final is ""
+  };
+  for (const Case& c : {Case{"abrir o firefox", "pt-br", "Firefox"},
+                        Case{"abre o firefox por favor", "pt-br+m3", "Firefox"},
+                        Case{"iniciar o inkscape", "pt-br+f2", "Inkscape"},
+                        Case{"o tempo está bonito hoje", "pt-br", nullptr}}) {
+    SCOPED_TRACE(c.said);
+    const auto path = speakPortuguese(machine.folder(), "said", c.said, c.voice);
+    const auto final = machine.answer({"--file", path, "--app-names", "--language", "pt"}, 0);
+    ASSERT_EQ(final.value("event", ""), "final") << final;
+    const std::string text = final.value("text", "");
+    if (!c.application) {
+      EXPECT_EQ(text, "");
+      continue;
+    }
+    const auto found = machine.answer({"--find", text, "--language", "pt"}, 0);
+    EXPECT_EQ(found.value("name", ""), c.application) << text;
+  }
+}
+
+TEST(AppNamesCommand, APortugueseDictationHearsAnApplicationName) {
+  Machine machine;
+  PulseServer pulse;
+  ASSERT_TRUE(pulse.running());
+  const auto path = speakPortuguese(machine.folder(), "said", "iniciar o inkscape");
+  const std::string script =
+      "{ sleep 1.5; paplay --device=mic \"$1\"; sleep 1; echo stop; sleep 3; } |"
+      " exec \"$0\" --dictate --app-names --language pt";
+  const auto result =
+      machine.run({"-c", script, EARSHOT_BINARY, path}, pulse.environment(), "/bin/sh");
+  EXPECT_EQ(result.status, 0) << result.out;
+  EXPECT_EQ(result.err, "");
+  const auto events = result.events();
+  ASSERT_FALSE(events.empty());
+  ASSERT_EQ(events.back().value("event", ""), "final") << result.out;
+  EXPECT_EQ(events.back().value("text", ""), "inkscape") << result.out;
 }
 
 // The analyzer itself: each analysis hears the vocabulary of its own module, on decoders that
@@ -179,7 +251,8 @@ TEST(AppNamesGrammar, TheGarbageCostDecidesBetweenRejectingAndForcing) {
   AppCatalog catalog;
   for (const char* name : {"krita", "firefox", "terminal", "calculator"})
     catalog.entries.push_back({AppRef{name, {}, std::string("/x/") + name}, {name}});
-  const auto grammar = linux_platform::appGrammar(decoder, appVocabulary(catalog), true);
+  const auto grammar = linux_platform::appGrammar(decoder, appVocabulary(catalog),
+                                                  linux_platform::GrammarWords::english);
 
   TemporaryFolder dir;
   linux_platform::LinuxAudioToolkit audio;

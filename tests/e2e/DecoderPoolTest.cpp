@@ -40,7 +40,7 @@ TEST(DecoderPool, CommandAndGeneralAnalysesWaitOnlyForDecodersTheyCanUse) {
 
   AppCatalog catalog;
   catalog.entries.push_back({AppRef{"firefox", {}, "/x/firefox"}, {"firefox"}});
-  useGrammar(commands, appGrammar(commands, appVocabulary(catalog), true));
+  useGrammar(commands, appGrammar(commands, appVocabulary(catalog), GrammarWords::english));
   ASSERT_FALSE(hasLanguageModel(commands));
 
   // A command analysis is stopping: its decoder has no language model, so a general analysis

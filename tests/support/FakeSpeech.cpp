@@ -112,6 +112,12 @@ std::optional<std::string> FakeSpeechService::supportedLocale(const std::string&
   return requested;
 }
 
+std::optional<std::string> FakeSpeechService::supportedCommandLocale(const std::string& requested) {
+  record("supportedCommandLocale " + requested);
+  if (!supported.count(requested) && !commandsOnly.count(requested)) return std::nullopt;
+  return requested;
+}
+
 std::optional<AudioFormat> FakeSpeechService::bestAvailableAudioFormat(
     const std::vector<SpeechTranscriber>& modules) {
   record("format " + (modules.empty() ? std::string() : modules.front().locale));

@@ -73,6 +73,8 @@ class FakeSpeechService final : public SpeechService {
   };
 
   std::set<std::string> supported{"en_US"};
+  // Locales whose application commands can be heard though free speech cannot.
+  std::set<std::string> commandsOnly;
   std::optional<AudioFormat> format = AudioFormat::make(16000, 1);
   bool reserveFails = false;
   bool needsInstallation = false;
@@ -88,6 +90,7 @@ class FakeSpeechService final : public SpeechService {
   std::vector<std::string> calls() const;
 
   std::optional<std::string> supportedLocale(const std::string& requested) override;
+  std::optional<std::string> supportedCommandLocale(const std::string& requested) override;
   std::optional<AudioFormat> bestAvailableAudioFormat(
       const std::vector<SpeechTranscriber>& modules) override;
   Co<std::optional<std::string>> supportedLocaleLater(std::string requested) override;

@@ -10,6 +10,7 @@
 using namespace earshot;
 using earshot::linux_platform::AppGrammar;
 using earshot::linux_platform::Lexicon;
+using earshot::linux_platform::WordRole;
 
 namespace {
 
@@ -205,4 +206,43 @@ TEST(LetterToSound, MapsFlitePhones) {
   EXPECT_EQ(linux_platform::sphinxPhone("ng"), "NG");
   EXPECT_EQ(linux_platform::sphinxPhone("pau"), "");
   EXPECT_EQ(linux_platform::sphinxPhone(""), "");
+}
+
+// A language read by its own readings on another language's model: every word is added under its
+// tag, command and filler words are read as they sound in a command, and "por favor" may close it.
+TEST(AppGrammar, ReadingsOfAnotherLanguageAreTaggedAndMayCloseWithTheirWords) {
+  Lexicon lexicon = testLexicon();
+  lexicon.tag = "_pt";
+  lexicon.closingWords = {"por", "favor"};
+  std::vector<std::pair<std::string, WordRole>> asked;
+  lexicon.readings = [&asked](const std::string& word, WordRole role) {
+    asked.emplace_back(word, role);
+    if (word == "unsayable") return std::vector<std::string>{};
+    return std::vector<std::string>{"R1(" + word + ")", "R2", "R3", "R4", "R5"};
+  };
+  AppVocabulary words{{"abrir"}, {"o"}, {"terminal", "firefox", "unsayable app", "o"}};
+  const auto grammar = makeAppGrammar(words, lexicon);
+  // The dictionary knows "firefox", yet it gets the readings too; at most four of them.
+  EXPECT_EQ(additionFor(grammar, "firefox"),
+            (std::vector<std::string>{"R1(firefox)", "R2", "R3", "R4"}));
+  EXPECT_EQ(joinedNames(grammar), (std::vector<std::string>{"terminal", "firefox", "o"}));
+  EXPECT_EQ(grammar.closingWords, (std::vector<std::string>{"por", "favor"}));
+  EXPECT_EQ(grammar.tagged("o"), "o_pt");
+  const std::vector<std::pair<std::string, WordRole>> roles(asked.begin(), asked.begin() + 3);
+  EXPECT_EQ(roles,
+            (std::vector<std::pair<std::string, WordRole>>{
+                {"abrir", WordRole::command}, {"o", WordRole::filler}, {"por", WordRole::filler}}));
+
+  const std::vector<std::pair<const char*, const char*>> hypotheses{
+      {"abrir_pt o_pt terminal_pt", "terminal"},
+      {"abrir_pt terminal_pt por_pt favor_pt", "terminal"},
+      {"firefox_pt por_pt favor_pt", "firefox"},
+      // the closing words alone, or half of them, name nothing
+      {"por_pt favor_pt", ""},
+      {"terminal_pt por_pt", ""},
+      {"abrir_pt o_pt", "o"},
+      {"abrir_pt +garbage+AA", ""},
+  };
+  for (const auto& [hypothesis, name] : hypotheses)
+    EXPECT_EQ(grammar.text(hypothesis), name) << hypothesis;
 }

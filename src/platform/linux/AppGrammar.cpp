@@ -203,10 +203,17 @@ std::vector<std::string> pronunciations(const std::string& token, const Lexicon&
 }
 
 std::string AppGrammar::text(std::string_view hypothesis) const {
-  const auto said = words(hypothesis);
-  if (said.empty()) return "";
-  for (const auto& word : said)
+  auto said = words(hypothesis);
+  for (auto& word : said) {
     if (word.starts_with(garbagePrefix)) return "";
+    if (!tag.empty() && word.size() > tag.size() && word.ends_with(tag))
+      word.resize(word.size() - tag.size());
+  }
+  if (!closingWords.empty() && said.size() > closingWords.size() &&
+      std::equal(closingWords.begin(), closingWords.end(),
+                 said.end() - static_cast<std::ptrdiff_t>(closingWords.size())))
+    said.resize(said.size() - closingWords.size());
+  if (said.empty()) return "";
   auto in = [](const std::vector<std::string>& list, const std::string& word) {
     return std::find(list.begin(), list.end(), word) != list.end();
   };
@@ -226,6 +233,7 @@ std::string AppGrammar::text(std::string_view hypothesis) const {
 
 AppGrammar makeAppGrammar(const AppVocabulary& vocabulary, const Lexicon& lexicon) {
   AppGrammar grammar;
+  grammar.tag = lexicon.tag;
   std::map<std::string, std::vector<std::string>> added;  // token -> pronunciations
   std::set<std::string> unsayable;
   std::set<std::string> phones;
@@ -233,14 +241,17 @@ AppGrammar makeAppGrammar(const AppVocabulary& vocabulary, const Lexicon& lexico
     for (const auto& phone : words(pronunciation)) phones.insert(phone);
   };
   // Whether the recognizer can say the token, adding what the dictionary lacks.
-  auto sayable = [&](const std::string& token) {
+  auto sayableAs = [&](const std::string& token, WordRole role) {
     if (added.contains(token)) return true;
     if (unsayable.contains(token)) return false;
-    if (auto known = lexicon.lookup ? lexicon.lookup(token) : std::nullopt) {
-      notePhones(*known);
-      return true;
+    if (!lexicon.readings) {
+      if (auto known = lexicon.lookup ? lexicon.lookup(token) : std::nullopt) {
+        notePhones(*known);
+        return true;
+      }
     }
-    auto made = pronunciations(token, lexicon);
+    auto made = lexicon.readings ? lexicon.readings(token, role) : pronunciations(token, lexicon);
+    if (made.size() > maxAlternatives) made.resize(maxAlternatives);
     if (made.empty()) {
       unsayable.insert(token);
       return false;
@@ -250,11 +261,15 @@ AppGrammar makeAppGrammar(const AppVocabulary& vocabulary, const Lexicon& lexico
     grammar.additions.push_back({token, added[token]});
     return true;
   };
+  auto sayable = [&](const std::string& token) { return sayableAs(token, WordRole::name); };
 
   for (const auto& word : vocabulary.commandWords)
-    if (sayable(word)) grammar.commandWords.push_back(word);
+    if (sayableAs(word, WordRole::command)) grammar.commandWords.push_back(word);
   for (const auto& word : vocabulary.fillerWords)
-    if (sayable(word)) grammar.fillerWords.push_back(word);
+    if (sayableAs(word, WordRole::filler)) grammar.fillerWords.push_back(word);
+  if (std::all_of(lexicon.closingWords.begin(), lexicon.closingWords.end(),
+                  [&](const std::string& word) { return sayableAs(word, WordRole::filler); }))
+    grammar.closingWords = lexicon.closingWords;
 
   for (const auto& name : vocabulary.names) {
     auto tokens = words(name);

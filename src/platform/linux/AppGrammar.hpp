@@ -16,6 +16,10 @@
 
 namespace earshot::linux_platform {
 
+// Where a word stands in a command: a language may say its command and filler words differently
+// inside a sentence.
+enum class WordRole { command, filler, name };
+
 // What the grammar needs to know about one language's dictionary.
 struct Lexicon {
   using Lookup = std::function<std::optional<std::string>(const std::string& word)>;
@@ -29,6 +33,14 @@ struct Lexicon {
   // words and words without vowels count as spelled.
   std::function<bool(const std::string& letters)> readsAsWord;
   bool english = true;  // how digits and letters are said
+
+  // When set, every word is pronounced by these readings (first the main one) and none by the
+  // dictionary: the language is not the model's own.
+  std::function<std::vector<std::string>(const std::string& word, WordRole role)> readings;
+  // Marks this language's words apart from the dictionary's words of the same spelling.
+  std::string tag;
+  // Words that may close a command together ("por favor").
+  std::vector<std::string> closingWords;
 };
 
 struct AppGrammar {
@@ -43,7 +55,12 @@ struct AppGrammar {
   // The words of each name that can be said, then of their leading words.
   std::vector<std::vector<std::string>> names;
   std::vector<Addition> additions;
-  std::vector<std::string> phones;  // every phone used, for the garbage loop
+  std::vector<std::string> phones;        // every phone used, for the garbage loop
+  std::vector<std::string> closingWords;  // said together after the name, or not at all
+  std::string tag;                        // what the recognizer's form of each word ends with
+
+  // The recognizer's form of a word of the grammar.
+  std::string tagged(const std::string& word) const { return word + tag; }
 
   // The name a hypothesis is: its words after at most one command word and any filler words.
   // Empty for anything else, such as a hypothesis that went through the garbage loop.

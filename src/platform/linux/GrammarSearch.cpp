@@ -2,6 +2,7 @@
 
 #include <pocketsphinx.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <mutex>
@@ -10,6 +11,7 @@
 #include <unordered_map>
 
 #include "platform/linux/LetterToSound.hpp"
+#include "platform/linux/PortuguesePhones.hpp"
 #include "platform/linux/SphinxModels.hpp"
 
 namespace earshot::linux_platform {
@@ -39,10 +41,47 @@ DecoderState& state(ps_decoder_t* decoder) {
   return states()[decoder];
 }
 
+std::mutex& costsLock() {
+  static std::mutex lock;
+  return lock;
+}
+GrammarCosts& currentCosts() {
+  static GrammarCosts costs;
+  return costs;
+}
+
+constexpr std::size_t portugueseVariants = 3;
+
+// Portuguese readings of one word: its own, and for command and filler words the form espeak-ng
+// gives them inside a command.
+std::vector<std::string> portugueseWord(const std::string& word, WordRole role) {
+  auto& phonemizer = PortuguesePhonemizer::instance();
+  std::vector<std::string> result;
+  auto add = [&result](const std::vector<std::string>& readings) {
+    for (const auto& reading : readings)
+      if (std::find(result.begin(), result.end(), reading) == result.end())
+        result.push_back(reading);
+  };
+  const std::string written = accented(word);
+  std::optional<std::vector<std::string>> inside;
+  std::size_t position = 0;
+  if (role == WordRole::command) {
+    inside = phonemizer.phonemes(written + " o navegador");
+  } else if (role == WordRole::filler) {
+    inside = phonemizer.phonemes("abrir " + written + " navegador");
+    position = 1;
+  }
+  if (inside && inside->size() == 3) add(portugueseReadings((*inside)[position], 2));
+  auto alone = phonemizer.phonemes(written);
+  if (alone && alone->size() == 1) add(portugueseReadings(alone->front(), portugueseVariants));
+  return result;
+}
+
 // The dictionary as the model shipped it: words this process added are made again, so that a
 // grammar built on one decoder installs on any other of the language.
-Lexicon lexicon(ps_decoder_t* decoder, bool english) {
+Lexicon lexicon(ps_decoder_t* decoder, GrammarWords words) {
   const DecoderState& known = state(decoder);
+  const bool english = words != GrammarWords::dictionary;
   Lexicon result;
   result.english = english;
   result.lookup = [decoder, &known](const std::string& word) -> std::optional<std::string> {
@@ -57,6 +96,29 @@ Lexicon lexicon(ps_decoder_t* decoder, bool english) {
     result.guess = [](const std::string& word) { return LetterToSound::english().phones(word); };
     result.readsAsWord = [](const std::string& word) {
       return LetterToSound::english().readsAsWord(word);
+    };
+  }
+  if (words == GrammarWords::portuguese) {
+    Lexicon englishWords = result;
+    result.english = false;
+    result.tag = "_pt";
+    result.closingWords = {"por", "favor"};
+    // Names are often English ("spotify", "steam"): their English reading joins the Portuguese.
+    result.readings = [englishWords](const std::string& word, WordRole role) {
+      // English filler words read as Portuguese would only soak up the start of a name.
+      if (role == WordRole::filler && (word == "the" || word == "my"))
+        return std::vector<std::string>{};
+      auto readings = portugueseWord(word, role);
+      if (role != WordRole::name) return readings;
+      if (readings.size() > portugueseVariants) readings.resize(portugueseVariants);
+      std::optional<std::string> english = englishWords.lookup(word);
+      if (!english) {
+        auto made = pronunciations(word, englishWords);
+        if (!made.empty()) english = made.front();
+      }
+      if (english && std::find(readings.begin(), readings.end(), *english) == readings.end())
+        readings.push_back(*english);
+      return readings;
     };
   }
   return result;
@@ -97,6 +159,11 @@ fsg_model_t* makeFsg(ps_decoder_t* decoder, const AppGrammar& grammar, const Gra
       at = found->second;
     }
   }
+  // After the names: where the closing words may begin, and between them.
+  const int32 closing = states++;
+  const int32 firstClosing = states;
+  if (grammar.closingWords.size() > 1)
+    states += static_cast<int32>(grammar.closingWords.size()) - 1;
   fsg_model_t* fsg = fsg_model_init(searchName, math, lw, states);
   fsg->start_state = 0;
   fsg->final_state = 2;
@@ -113,11 +180,12 @@ fsg_model_t* makeFsg(ps_decoder_t* decoder, const AppGrammar& grammar, const Gra
     return found->second;
   };
   auto arc = [&](int32 from, int32 to, const std::string& word, int32 cost) {
-    fsg_model_trans_add(fsg, from, to, cost, number(word));
+    const std::string said = word.starts_with(garbagePrefix) ? word : grammar.tagged(word);
+    fsg_model_trans_add(fsg, from, to, cost, number(said));
     auto found = alternatives.find(word);
     if (found == alternatives.end()) return;
     for (std::size_t i = 1; i < found->second; ++i)
-      fsg_model_trans_add(fsg, from, to, cost, number(word + "(" + std::to_string(i + 1) + ")"));
+      fsg_model_trans_add(fsg, from, to, cost, number(said + "(" + std::to_string(i + 1) + ")"));
   };
   fsg_model_null_trans_add(fsg, 0, 4, certain);
   for (const auto& word : grammar.commandWords) arc(0, 4, word, certain);
@@ -138,7 +206,15 @@ fsg_model_t* makeFsg(ps_decoder_t* decoder, const AppGrammar& grammar, const Gra
         name.back(), certain);
   }
   for (int32 end = firstEnd; end < firstEnd + ends; ++end)
-    fsg_model_null_trans_add(fsg, end, 2, certain);
+    fsg_model_null_trans_add(fsg, end, closing, certain);
+  fsg_model_null_trans_add(fsg, closing, 2, certain);
+  int32 at = closing;
+  for (std::size_t i = 0; i < grammar.closingWords.size(); ++i) {
+    const int32 next =
+        i + 1 == grammar.closingWords.size() ? 2 : firstClosing + static_cast<int32>(i);
+    arc(at, next, grammar.closingWords[i], fillerCost);
+    at = next;
+  }
   for (const auto& phone : grammar.phones) {
     const std::string word = std::string(garbagePrefix) + phone;
     arc(4, 3, word, garbageCost);
@@ -178,24 +254,34 @@ bool hasLanguageModel(ps_decoder_t* decoder) {
   return found;
 }
 
+GrammarCosts grammarCosts() {
+  std::lock_guard guard(costsLock());
+  return currentCosts();
+}
+
+void setGrammarCosts(const GrammarCosts& costs) {
+  std::lock_guard guard(costsLock());
+  currentCosts() = costs;
+}
+
 std::shared_ptr<const AppGrammar> appGrammar(ps_decoder_t* decoder, const AppVocabulary& vocabulary,
-                                             bool english) {
+                                             GrammarWords words) {
   struct Built {
     AppVocabulary vocabulary;
     std::shared_ptr<const AppGrammar> grammar;
   };
   static std::mutex lock;
-  static std::map<bool, Built> last;
+  static std::map<GrammarWords, Built> last;
   {
     std::lock_guard guard(lock);
-    if (auto found = last.find(english);
+    if (auto found = last.find(words);
         found != last.end() && found->second.vocabulary == vocabulary)
       return found->second.grammar;
   }
   auto grammar =
-      std::make_shared<const AppGrammar>(makeAppGrammar(vocabulary, lexicon(decoder, english)));
+      std::make_shared<const AppGrammar>(makeAppGrammar(vocabulary, lexicon(decoder, words)));
   std::lock_guard guard(lock);
-  last[english] = Built{vocabulary, grammar};
+  last[words] = Built{vocabulary, grammar};
   return grammar;
 }
 
@@ -207,13 +293,15 @@ void useGrammar(ps_decoder_t* decoder, const std::shared_ptr<const AppGrammar>& 
     for (const auto& addition : grammar->additions)
       for (std::size_t i = 0; i < addition.pronunciations.size(); ++i)
         addWord(decoder, known,
-                i == 0 ? addition.word : addition.word + "(" + std::to_string(i + 1) + ")",
+                grammar->tagged(addition.word) + (i == 0 ? "" : "(" + std::to_string(i + 1) + ")"),
                 addition.pronunciations[i]);
     for (const auto& phone : grammar->phones)
       addWord(decoder, known, std::string(garbagePrefix) + phone, phone);
     fsg_model_t* fsg = makeFsg(decoder, *grammar, costs);
     // Alternative pronunciations are arcs of the grammar already.
     cmd_ln_set_boolean_r(ps_get_config(decoder), "-fsgusealtpron", FALSE);
+    cmd_ln_set_float32_r(ps_get_config(decoder), "-silprob", costs.silence);
+    cmd_ln_set_float32_r(ps_get_config(decoder), "-fillprob", costs.noise);
     const int refused = ps_set_fsg(decoder, searchName, fsg);
     fsg_model_free(fsg);  // the search holds its own reference
     if (refused < 0)

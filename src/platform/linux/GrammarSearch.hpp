@@ -14,27 +14,51 @@ struct ps_decoder_s;
 namespace earshot::linux_platform {
 
 // What the paths of the grammar cost, as probabilities (below 1) against a name's, which costs
-// nothing. Chosen by measurement (bench/app_names.sh).
+// nothing, and how the audio is heard. Chosen by measurement over voices and rooms
+// (bench/app_matrix.sh).
 struct GrammarCosts {
   // Per phone of the garbage loop: lower forces more speech onto names, higher rejects more names.
   double garbagePhone = 0.1;
   // Per filler word (at most two): short words such as "a" and "o" would otherwise soak up any
   // speech before a name.
   double filler = 1e-2;
+  // Faint noise added to the audio, in steps of the 16-bit samples: digital silence (synthesized
+  // speech, the file path's padding) otherwise gives the model frames it never saw in training.
+  double dither = 32;
+  // Per frame of silence and of noise (the model's noise word) anywhere in a command, as the
+  // decoder's -silprob and -fillprob: noise the silence model does not fit would otherwise go to
+  // the garbage loop and reject the command.
+  double silence = 0.005;
+  double noise = 1e-8;
+  // When to hear the command a second time, with its own cepstral mean: never, always, or only
+  // when the first pass named nothing (a name heard at once is given at once).
+  enum class SecondPass { never, always, whenRejected };
+  SecondPass secondPass = SecondPass::whenRejected;
 
   bool operator==(const GrammarCosts&) const = default;
+};
+
+// The costs the analyzers use; the benchmarks try others.
+GrammarCosts grammarCosts();
+void setGrammarCosts(const GrammarCosts& costs);
+
+// How the grammar's words are pronounced.
+enum class GrammarWords {
+  english,     // the English dictionary, then flite's letter-to-sound rules
+  dictionary,  // the model's own dictionary only (a Portuguese model)
+  portuguese,  // espeak-ng's Brazilian Portuguese readings on the English model, and English ones
 };
 
 // The grammar for a vocabulary in the decoder's language. The last one built is kept, so that the
 // takes of a long-running mode with an unchanged catalog build nothing. Safe from any thread.
 std::shared_ptr<const AppGrammar> appGrammar(ps_decoder_s* decoder, const AppVocabulary& vocabulary,
-                                             bool english);
+                                             GrammarWords words);
 
 // Makes the grammar the decoder's search, installing it first when the decoder has another one;
 // throws PlatformError when the decoder refuses it. The decoder's language model is dropped for
 // good. Call between utterances, from the thread that owns the decoder.
 void useGrammar(ps_decoder_s* decoder, const std::shared_ptr<const AppGrammar>& grammar,
-                GrammarCosts costs = {});
+                GrammarCosts costs = grammarCosts());
 
 // Whether the decoder still has its language model: one that took a grammar has given it up.
 bool hasLanguageModel(ps_decoder_s* decoder);

@@ -28,14 +28,25 @@ std::optional<std::string> PocketSphinxService::supportedLocale(const std::strin
   return canonicalLocale(requested);
 }
 
+std::optional<std::string> PocketSphinxService::supportedCommandLocale(
+    const std::string& requested) {
+  if (auto own = supportedLocale(requested)) return own;
+  if (canonicalLocale(requested) == "pt_BR" && model("en_US")) return "pt_BR";
+  return std::nullopt;
+}
+
 std::optional<AudioFormat> PocketSphinxService::bestAvailableAudioFormat(
     const std::vector<SpeechTranscriber>& modules) {
-  if (modules.empty() || !model(modules.front().locale)) return std::nullopt;
+  if (modules.empty()) return std::nullopt;
+  const std::string& locale = modules.front().locale;
+  if (modules.front().vocabulary ? !supportedCommandLocale(locale) : !model(locale))
+    return std::nullopt;
   return AudioFormat::make(analyzerRate, 1, false);
 }
 
 bool PocketSphinxService::reserve(const std::string& locale) {
   auto pool = this->pool(locale);
+  if (!pool) pool = commandPool(locale).first;
   if (!pool) return false;
   pool->preload(pool);
   return true;
@@ -49,13 +60,25 @@ std::unique_ptr<AssetInstallationRequest> PocketSphinxService::assetInstallation
 std::shared_ptr<SpeechAnalyzer> PocketSphinxService::makeAnalyzer(
     const std::vector<SpeechTranscriber>& modules, SpeechAnalyzer::Options) {
   if (modules.empty()) return nullptr;
-  auto pool = this->pool(modules.front().locale);
+  const SpeechTranscriber& module = modules.front();
+  auto [pool, words] = module.vocabulary
+                           ? commandPool(module.locale)
+                           : std::pair(this->pool(module.locale), GrammarWords::english);
   if (!pool) return nullptr;
   // The load starts now rather than at the analyzer's start, which runs on the main loop.
   pool->preload(pool);
-  const SpeechTranscriber& module = modules.front();
   return makeSphinxAnalyzer(pool, module.reports(SpeechTranscriber::Reporting::volatileResults),
-                            module.vocabulary, canonicalLocale(module.locale) == "en_US");
+                            module.vocabulary, words);
+}
+
+std::pair<std::shared_ptr<DecoderPool>, GrammarWords> PocketSphinxService::commandPool(
+    const std::string& locale) {
+  const bool english = canonicalLocale(locale) == "en_US";
+  if (auto own = pool(locale))
+    return {own, english ? GrammarWords::english : GrammarWords::dictionary};
+  if (canonicalLocale(locale) == "pt_BR")
+    if (auto shared = pool("en_US")) return {shared, GrammarWords::portuguese};
+  return {nullptr, GrammarWords::english};
 }
 
 std::shared_ptr<DecoderPool> PocketSphinxService::pool(const std::string& locale) {

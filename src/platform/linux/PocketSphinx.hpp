@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/Speech.hpp"
+#include "platform/linux/GrammarSearch.hpp"
 
 namespace earshot::linux_platform {
 
@@ -50,6 +51,9 @@ class PocketSphinxService final : public SpeechService {
   explicit PocketSphinxService(std::string modelFolder, SphinxSearch search = {});
 
   std::optional<std::string> supportedLocale(const std::string& requested) override;
+  // Brazilian Portuguese commands are heard on the English model when no Portuguese model is
+  // installed (their words read by espeak-ng).
+  std::optional<std::string> supportedCommandLocale(const std::string& requested) override;
   std::optional<AudioFormat> bestAvailableAudioFormat(
       const std::vector<SpeechTranscriber>& modules) override;
   bool reserve(const std::string& locale) override;
@@ -65,6 +69,8 @@ class PocketSphinxService final : public SpeechService {
 
  private:
   std::shared_ptr<DecoderPool> pool(const std::string& locale);
+  // The pool that hears commands in a locale, and how their words are read.
+  std::pair<std::shared_ptr<DecoderPool>, GrammarWords> commandPool(const std::string& locale);
 
   std::string modelFolder_;
   SphinxSearch search_;

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <future>
 #include <optional>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -68,7 +69,7 @@ struct AnalysisState {
 // "firefox" would each have to be a command of its own.
 void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
              std::future<ps_decoder_t*> claim, bool partials,
-             std::optional<AppVocabulary> vocabulary, bool english) {
+             std::optional<AppVocabulary> vocabulary, GrammarWords pronounced) {
   ps_decoder_t* decoder = nullptr;
   try {
     decoder = claim.get();
@@ -78,11 +79,13 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
     return;
   }
   std::shared_ptr<const AppGrammar> grammar;
+  GrammarCosts costs;
   try {
     // Built here, off the caller's thread: the input queues meanwhile.
     if (vocabulary) {
-      grammar = appGrammar(decoder, *vocabulary, english);
-      useGrammar(decoder, grammar);
+      grammar = appGrammar(decoder, *vocabulary, pronounced);
+      costs = grammarCosts();
+      useGrammar(decoder, grammar, costs);
     }
   } catch (...) {
     state->giveBack(decoder);
@@ -94,6 +97,10 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
   bool inUtterance = false;
   std::string lastPartial;
   std::vector<std::int16_t> pcm;
+  std::vector<std::int16_t> heard;  // the command so far, for the second pass
+  // The same noise for the same audio: results do not vary from run to run.
+  std::minstd_rand noise(17);
+  std::uniform_real_distribution<float> dither(-1.0f, 1.0f);
 
   auto text = [&](const char* hypothesis) {
     std::string words = hypothesis ? hypothesis : "";
@@ -102,6 +109,18 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
   };
   auto closeUtterance = [&] {
     ps_end_utt(decoder);
+    // The first pass ended with the command's own cepstral mean in place of the model's prior:
+    // heard again with it, the command no longer depends on how far its voice and room are
+    // from the training data's average.
+    const bool again = costs.secondPass == GrammarCosts::SecondPass::always ||
+                       (costs.secondPass == GrammarCosts::SecondPass::whenRejected &&
+                        text(ps_get_hyp(decoder, nullptr)).empty());
+    if (grammar && again && !heard.empty() && !state->cancelled) {
+      ps_start_utt(decoder);
+      ps_process_raw(decoder, heard.data(), heard.size(), FALSE, FALSE);
+      ps_end_utt(decoder);
+      heard.clear();
+    }
     std::string words = text(ps_get_hyp(decoder, nullptr));
     // The final stands in for the utterance's volatile text, so it is sent even when the decoder
     // took every word back; an utterance that showed nothing gives no result at all.
@@ -121,9 +140,13 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
     const std::size_t frames = buffer->frameLength();
     pcm.resize(frames);
     for (std::uint32_t i = 0; i < frames; ++i) {
-      const float v = std::clamp(buffer->sample(i, 0), -1.0f, 1.0f) * 32767.0f;
+      float v = std::clamp(buffer->sample(i, 0), -1.0f, 1.0f) * 32767.0f;
+      if (costs.dither > 0)
+        v = std::clamp(v + dither(noise) * static_cast<float>(costs.dither), -32767.0f, 32767.0f);
       pcm[i] = static_cast<std::int16_t>(std::lrintf(v));
     }
+    if (grammar && costs.secondPass != GrammarCosts::SecondPass::never)
+      heard.insert(heard.end(), pcm.begin(), pcm.end());
     if (ps_process_raw(decoder, pcm.data(), frames, FALSE, FALSE) < 0) {
       failure = std::make_exception_ptr(sphinxError(SphinxError::audioNotProcessed,
                                                     "The recognizer could not process the audio."));
@@ -153,11 +176,11 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
 class PocketSphinxAnalyzer final : public SpeechAnalyzer {
  public:
   PocketSphinxAnalyzer(std::shared_ptr<DecoderPool> pool, bool partials,
-                       std::optional<AppVocabulary> vocabulary, bool english)
+                       std::optional<AppVocabulary> vocabulary, GrammarWords words)
       : state_(std::make_shared<AnalysisState>()),
         partials_(partials),
         vocabulary_(std::move(vocabulary)),
-        english_(english) {
+        words_(words) {
     state_->pool = std::move(pool);
     state_->forGrammar = vocabulary_.has_value();
   }
@@ -202,8 +225,7 @@ class PocketSphinxAnalyzer final : public SpeechAnalyzer {
       if (cancelled) promiseBack();
     }
     if (cancelled) input.finish();  // a cancel that came during the claim found no input to end
-    std::thread(analyse, state_, std::move(input), std::move(claim), partials_, vocabulary_,
-                english_)
+    std::thread(analyse, state_, std::move(input), std::move(claim), partials_, vocabulary_, words_)
         .detach();
   }
 
@@ -242,16 +264,16 @@ class PocketSphinxAnalyzer final : public SpeechAnalyzer {
   std::shared_ptr<AnalysisState> state_;
   bool partials_;
   std::optional<AppVocabulary> vocabulary_;
-  bool english_;
+  GrammarWords words_;
 };
 
 }  // namespace
 
 std::shared_ptr<SpeechAnalyzer> makeSphinxAnalyzer(std::shared_ptr<DecoderPool> pool, bool partials,
                                                    std::optional<AppVocabulary> vocabulary,
-                                                   bool english) {
+                                                   GrammarWords words) {
   return std::make_shared<PocketSphinxAnalyzer>(std::move(pool), partials, std::move(vocabulary),
-                                                english);
+                                                words);
 }
 
 }  // namespace earshot::linux_platform

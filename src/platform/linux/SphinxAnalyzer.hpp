@@ -7,15 +7,16 @@
 #include <optional>
 
 #include "platform/Speech.hpp"
+#include "platform/linux/GrammarSearch.hpp"
 
 namespace earshot::linux_platform {
 
 class DecoderPool;
 
 // Volatile results only when `partials`. With a vocabulary the analysis hears only application
-// commands over its names (in English when `english`, for digits and letter-to-sound rules).
+// commands over its names, pronounced as `words` says.
 std::shared_ptr<SpeechAnalyzer> makeSphinxAnalyzer(std::shared_ptr<DecoderPool> pool, bool partials,
                                                    std::optional<AppVocabulary> vocabulary = {},
-                                                   bool english = true);
+                                                   GrammarWords words = GrammarWords::english);
 
 }  // namespace earshot::linux_platform
