@@ -4,7 +4,7 @@ CMAKE_FLAGS ?=
 # Our own builds treat warnings as errors; a plain cmake build (a packager's) does not.
 OWN_FLAGS := -DEARSHOT_WERROR=ON
 
-.PHONY: deps build demo test test-main test-release test-asan test-tsan bench fuzz format clean
+.PHONY: deps build demo test test-kwin test-main test-release test-asan test-tsan bench fuzz format clean
 
 deps:
 	@./scripts/install-deps.sh
@@ -43,6 +43,15 @@ test-tsan: deps
 	  -DEARSHOT_SANITIZE=thread -DEARSHOT_ONLY_ASYNC=ON >/dev/null
 	@cmake --build build-tsan -j$(JOBS)
 	@ctest --test-dir build-tsan --output-on-failure -j$(JOBS) -L async
+
+# Push-to-talk on a real KDE desktop (KWin's virtual back end, the KDE portal), run as the
+# unprivileged user "earshot-kwin" (created when missing); then its benchmark, 40 holds.
+test-kwin:
+	@./scripts/install-deps.sh --kwin
+	@cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo $(OWN_FLAGS) $(CMAKE_FLAGS) >/dev/null
+	@cmake --build build -j$(JOBS) --target earshot_kwin_tests bench_portal_holds
+	@ctest --test-dir build --output-on-failure -L kwin
+	@build/bench/bench_portal_holds --kwin 40
 
 bench: build
 	@./scripts/bench.sh
