@@ -4,6 +4,7 @@
 // (KWin refuses root): started as root, the program runs itself again as "earshot-kwin".
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -50,7 +51,8 @@ class KWinTest : public ::testing::Test {
 
 struct Hold {
   const char* name;
-  std::chrono::milliseconds length;  // long enough for KWin's key repeat to start
+  std::chrono::milliseconds length;
+  bool repeats;  // long enough for KWin's key repeat to send more activations
 };
 
 TEST_F(KWinTest, ARealPressAndReleaseOfTheChordIsOneHold) {
@@ -59,8 +61,10 @@ TEST_F(KWinTest, ARealPressAndReleaseOfTheChordIsOneHold) {
   EXPECT_EQ(ready.value("event", ""), "ready") << ready;
   EXPECT_EQ(ready.value("backend", ""), "portal") << ready;
   EXPECT_EQ(ready.value("name", ""), "option-space") << ready;
+  // As KDE words the trigger it bound.
+  EXPECT_EQ(ready.value("key", ""), "Alt+Space") << ready;
   int id = 0;
-  for (const Hold hold : {Hold{"short", 600ms}, Hold{"with repeats", 2500ms}}) {
+  for (const Hold hold : {Hold{"short", 600ms, false}, Hold{"with repeats", 2500ms, true}}) {
     SCOPED_TRACE(hold.name);
     ++id;
     ASSERT_TRUE(desktop_.press(altSpace));
@@ -79,6 +83,13 @@ TEST_F(KWinTest, ARealPressAndReleaseOfTheChordIsOneHold) {
         << json(events).dump();
     // Nothing more comes of it.
     EXPECT_TRUE(listener.next(1s).is_null());
+    const auto signals = desktop_.portalSignals();
+    ASSERT_FALSE(signals.empty());
+    EXPECT_EQ(signals.front(), "Activated");
+    EXPECT_EQ(signals.back(), "Deactivated");
+    EXPECT_EQ(std::count(signals.begin(), signals.end(), "Deactivated"), 1);
+    EXPECT_EQ(std::count(signals.begin(), signals.end(), "Activated") > 1, hold.repeats)
+        << signals.size() << " signals";
   }
 }
 

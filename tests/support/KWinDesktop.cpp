@@ -31,6 +31,7 @@ KWinDesktop::KWinDesktop(const std::string& fakeInput) {
 }
 
 KWinDesktop::~KWinDesktop() {
+  monitor_.reset();
   fakeInput_.reset();
   portal_.reset();
   kdePortal_.reset();
@@ -119,6 +120,11 @@ bool KWinDesktop::start(const std::string& fakeInput) {
     failure_ = "xdg-desktop-portal did not start";
     return false;
   }
+  monitor_ = std::make_unique<Child>(
+      programPath("dbus-monitor"),
+      std::vector<std::string>{"--address", address_,
+                               "type='signal',interface='org.freedesktop.portal.GlobalShortcuts'"},
+      std::map<std::string, std::string>{}, Child::Ending::kill);
   fakeInput_ = std::make_unique<Child>(fakeInput, std::vector<std::string>{}, this->environment(),
                                        Child::Ending::closeInput);
   const std::string ready = fakeInput_->readLine();
@@ -156,6 +162,20 @@ bool KWinDesktop::key(const std::string& verb, const std::vector<unsigned>& code
 bool KWinDesktop::press(const std::vector<unsigned>& codes) { return key("press", codes); }
 
 bool KWinDesktop::release(const std::vector<unsigned>& codes) { return key("release", codes); }
+
+std::vector<std::string> KWinDesktop::portalSignals() {
+  std::vector<std::string> members;
+  if (!monitor_) return members;
+  for (std::string line; !(line = monitor_->readLine(std::chrono::milliseconds(300))).empty();) {
+    // The monitor's own NameAcquired and NameLost come too.
+    if (line.rfind("signal ", 0) != 0 ||
+        line.find("interface=org.freedesktop.portal.GlobalShortcuts;") == std::string::npos)
+      continue;
+    const auto at = line.find("member=") + 7;
+    members.push_back(line.substr(at, line.find_first_of(" ;", at) - at));
+  }
+  return members;
+}
 
 std::string copiedProgram(const std::string& name, const std::string& fallback) {
   const char* copy = std::getenv(name.c_str());

@@ -36,6 +36,9 @@ class KWinDesktop {
   // Presses (or releases) these evdev key codes in order; true once KWin has taken them.
   bool press(const std::vector<unsigned>& codes);
   bool release(const std::vector<unsigned>& codes);
+  // The members of the portal's GlobalShortcuts signals ("Activated", "Deactivated") seen on the
+  // bus since the last call, in order.
+  std::vector<std::string> portalSignals();
 
  private:
   bool start(const std::string& fakeInput);
@@ -45,7 +48,7 @@ class KWinDesktop {
   TemporaryFolder folder_;
   std::string address_;
   std::string failure_;
-  std::unique_ptr<Child> bus_, kwin_, kdePortal_, portal_, fakeInput_;
+  std::unique_ptr<Child> bus_, kwin_, kdePortal_, portal_, fakeInput_, monitor_;
 };
 
 // The chord "option-space" as evdev codes: KEY_LEFTALT, KEY_SPACE.
