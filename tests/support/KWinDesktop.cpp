@@ -218,6 +218,9 @@ int runAsDesktopUser(int argc, char** argv, const std::vector<std::string>& prog
       return to;
     };
     self = copy(self);
+    // Its temporary folders go with the copies, also those of a run that crashed.
+    fs::create_directory(place + "/tmp");
+    if (chown((place + "/tmp").c_str(), uid, gid) != 0) return 1;
     for (const auto& program : programs) {
       const auto equals = program.find('=');
       copies[program.substr(0, equals)] = copy(program.substr(equals + 1));
@@ -230,7 +233,7 @@ int runAsDesktopUser(int argc, char** argv, const std::vector<std::string>& prog
     setenv(userRun, "1", 1);
     for (const auto& [name, path] : copies) setenv(name.c_str(), path.c_str(), 1);
     if (root) {
-      setenv("TMPDIR", "/tmp", 1);
+      setenv("TMPDIR", (place + "/tmp").c_str(), 1);
       setenv("HOME", "/nonexistent", 1);
       if (chdir("/") != 0 || setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0)
         _exit(126);
