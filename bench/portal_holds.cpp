@@ -124,8 +124,8 @@ int main(int argc, char** argv) {
         {"EARSHOT_KWIN_EARSHOT=" EARSHOT_BINARY, "EARSHOT_KWIN_FAKE_INPUT=" EARSHOT_FAKE_INPUT});
     if (status >= 0) return status;
     earshot = copiedProgram("EARSHOT_KWIN_EARSHOT", EARSHOT_BINARY);
-    plasma = std::make_unique<KWinDesktop>(
-        copiedProgram("EARSHOT_KWIN_FAKE_INPUT", EARSHOT_FAKE_INPUT));
+    plasma =
+        std::make_unique<KWinDesktop>(copiedProgram("EARSHOT_KWIN_FAKE_INPUT", EARSHOT_FAKE_INPUT));
     if (!plasma->running()) {
       std::fprintf(stderr, "no desktop: %s\n", plasma->failure().c_str());
       return 1;

@@ -95,11 +95,11 @@ bool KWinDesktop::start(const std::string& fakeInput) {
   environment["WAYLAND_DISPLAY"] = "";
   environment["EARSHOT_HOTKEYS"] = "";
   environment["KWIN_WAYLAND_NO_PERMISSION_CHECKS"] = "1";
-  kwin_ = std::make_unique<Child>(kwin,
-                                  std::vector<std::string>{"--virtual", "--no-lockscreen",
-                                                           "--socket", socketName, "--width",
-                                                           "640", "--height", "480"},
-                                  environment, Child::Ending::kill);
+  kwin_ = std::make_unique<Child>(
+      kwin,
+      std::vector<std::string>{"--virtual", "--no-lockscreen", "--socket", socketName, "--width",
+                               "640", "--height", "480"},
+      environment, Child::Ending::kill);
   // KWin hosts kglobalaccel, which the KDE portal asks for the shortcuts.
   if (!awaitName("org.kde.kglobalaccel", 300) || !fs::exists(runtime + "/" + socketName)) {
     failure_ = "KWin did not start";
@@ -159,9 +159,13 @@ bool KWinDesktop::key(const std::string& verb, const std::vector<unsigned>& code
   return true;
 }
 
-bool KWinDesktop::press(const std::vector<unsigned>& codes) { return key("press", codes); }
+bool KWinDesktop::press(const std::vector<unsigned>& codes) {
+  return key("press", codes);
+}
 
-bool KWinDesktop::release(const std::vector<unsigned>& codes) { return key("release", codes); }
+bool KWinDesktop::release(const std::vector<unsigned>& codes) {
+  return key("release", codes);
+}
 
 std::vector<std::string> KWinDesktop::portalSignals() {
   std::vector<std::string> members;
@@ -193,9 +197,9 @@ int runAsDesktopUser(int argc, char** argv, const std::vector<std::string>& prog
   gid_t gid = 0;
   if (root) {
     if (!getpwnam(userName)) {
-      const auto made = run("/usr/sbin/useradd", {"--system", "--user-group", "--no-create-home",
-                                                   "--home-dir", "/nonexistent", "--shell",
-                                                   "/usr/sbin/nologin", userName});
+      const auto made =
+          run("/usr/sbin/useradd", {"--system", "--user-group", "--no-create-home", "--home-dir",
+                                    "/nonexistent", "--shell", "/usr/sbin/nologin", userName});
       if (made.status != 0) std::fprintf(stderr, "useradd: %s", made.err.c_str());
     }
     const passwd* user = getpwnam(userName);
