@@ -23,7 +23,16 @@ namespace {
 constexpr const char* socketName = "wayland-earshot";
 constexpr const char* userName = "earshot-kwin";
 constexpr const char* userRun = "EARSHOT_KWIN_USER_RUN";
-constexpr const char* kdePortal = "/usr/lib/x86_64-linux-gnu/libexec/xdg-desktop-portal-kde";
+
+// Debian keeps it under the multiarch folder (/usr/lib/x86_64-linux-gnu/libexec).
+std::string kdePortal() {
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator("/usr/lib", error)) {
+    const auto candidate = entry.path() / "libexec/xdg-desktop-portal-kde";
+    if (fs::exists(candidate, error)) return candidate.string();
+  }
+  return "/usr/libexec/xdg-desktop-portal-kde";
+}
 }  // namespace
 
 KWinDesktop::KWinDesktop(const std::string& fakeInput) {
@@ -108,7 +117,7 @@ bool KWinDesktop::start(const std::string& fakeInput) {
   // Its shortcuts need no window: it runs without a display.
   environment = this->environment();
   environment["QT_QPA_PLATFORM"] = "offscreen";
-  kdePortal_ = std::make_unique<Child>(kdePortal, std::vector<std::string>{}, environment,
+  kdePortal_ = std::make_unique<Child>(kdePortal(), std::vector<std::string>{}, environment,
                                        Child::Ending::kill);
   if (!awaitName("org.freedesktop.impl.portal.desktop.kde", 300)) {
     failure_ = "xdg-desktop-portal-kde did not start";
