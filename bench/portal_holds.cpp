@@ -3,20 +3,25 @@
 // daemon, no display. Prints median / p90 of the stand-in's Activated to "down" and Deactivated to
 // "up", in all and beyond the portal's own delivery (from the moment the portal's signal to the
 // listener is seen on the bus, by eavesdropping).
+// With --kwin, on a real KDE desktop instead (KWin's virtual back end, xdg-desktop-portal-kde):
+// the chord pressed and released through KWin's fake-input protocol. Started as root, it runs
+// itself again as an unprivileged user, as KWin needs.
 //
-//   bench_portal_holds [HOLDS]    (default 40)
+//   bench_portal_holds [--kwin] [HOLDS]    (default 40)
 #include <gio/gio.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "support/KWinDesktop.hpp"
 #include "support/LiveProcess.hpp"
 #include "support/PortalDesktop.hpp"
 #include "support/PulseServer.hpp"
@@ -107,26 +112,68 @@ void report(const char* what, std::vector<double> values) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int holds = argc > 1 ? std::atoi(argv[1]) : 40;
-  PortalDesktop desktop(EARSHOT_STAND_IN_PORTAL);
+  const bool kwin = argc > 1 && std::string(argv[1]) == "--kwin";
+  const int holds = argc > 1 + kwin ? std::atoi(argv[1 + kwin]) : 40;
+  std::unique_ptr<PortalDesktop> standIn;
+  std::unique_ptr<KWinDesktop> plasma;
+  std::string earshot = EARSHOT_BINARY;
+  if (kwin) {
+#ifdef EARSHOT_FAKE_INPUT
+    const int status = runAsDesktopUser(
+        argc, argv,
+        {"EARSHOT_KWIN_EARSHOT=" EARSHOT_BINARY, "EARSHOT_KWIN_FAKE_INPUT=" EARSHOT_FAKE_INPUT});
+    if (status >= 0) return status;
+    earshot = copiedProgram("EARSHOT_KWIN_EARSHOT", EARSHOT_BINARY);
+    plasma =
+        std::make_unique<KWinDesktop>(copiedProgram("EARSHOT_KWIN_FAKE_INPUT", EARSHOT_FAKE_INPUT));
+    if (!plasma->running()) {
+      std::fprintf(stderr, "no desktop: %s\n", plasma->failure().c_str());
+      return 1;
+    }
+#else
+    std::fprintf(stderr, "built without KWin's packages\n");
+    return 1;
+#endif
+  } else {
+    standIn = std::make_unique<PortalDesktop>(EARSHOT_STAND_IN_PORTAL);
+    if (!standIn->running()) {
+      std::fprintf(stderr, "no private portal\n");
+      return 1;
+    }
+  }
   PulseServer pulse;
-  if (!desktop.running() || !pulse.running()) {
-    std::fprintf(stderr, "no private portal or sound server\n");
+  if (!pulse.running()) {
+    std::fprintf(stderr, "no private sound server\n");
     return 1;
   }
-  Eavesdropper eavesdropper(desktop.address());
+  const std::string source = kwin ? "fake-input key" : "stand-in";
+  // The key that completes the chord is pressed last and let go first.
+  auto release = [&] {
+    if (plasma) return plasma->release({altSpace[1]});
+    return standIn->send("release");
+  };
+  auto after = [&] {
+    if (plasma) return plasma->release({altSpace[0]});
+    return !standIn->report("ok").empty();
+  };
+  Eavesdropper eavesdropper(kwin ? plasma->address() : standIn->address());
   TemporaryFolder folder;
   auto environment = pulse.environment();
-  for (const auto& [name, value] : desktop.environment()) environment[name] = value;
-  LiveProcess listener(EARSHOT_BINARY, {"--language", "en"}, environment, folder.file("stderr"));
-  if (listener.next(20s).value("event", "") != "ready") {
+  for (const auto& [name, value] : kwin ? plasma->environment() : standIn->environment())
+    environment[name] = value;
+  LiveProcess listener(earshot, {"--language", "en"}, environment, folder.file("stderr"));
+  if (listener.next(30s).value("event", "") != "ready") {
     std::fprintf(stderr, "no ready\n");
     return 1;
   }
   std::vector<double> down, up, downBeyond, upBeyond;
   for (int k = 0; k < holds; ++k) {
+    if (plasma) plasma->press({altSpace[0]});
     auto sent = Clock::now();
-    desktop.send("press");
+    if (plasma)
+      plasma->press({altSpace[1]});
+    else
+      standIn->send("press");
     auto event = listener.next(5s);
     auto seen = Clock::now();
     if (event.value("event", "") != "down") {
@@ -135,26 +182,29 @@ int main(int argc, char** argv) {
     }
     down.push_back(ms(seen - sent));
     downBeyond.push_back(ms(seen - eavesdropper.after("Activated", sent)));
-    desktop.report("ok");
+    if (!plasma) standIn->report("ok");
     std::this_thread::sleep_for(300ms);
     // Events of the take ("open", "level") come meanwhile.
     while (!listener.next(1ms).is_null()) {
     }
     sent = Clock::now();
-    desktop.send("release");
+    release();
     for (;;) {
       event = listener.next(5s);
       if (event.is_null() || event.value("event", "") == "up") break;
     }
     seen = Clock::now();
-    if (event.is_null()) return 1;
+    if (event.is_null()) {
+      std::fprintf(stderr, "hold %d: no up\n", k);
+      return 1;
+    }
     up.push_back(ms(seen - sent));
     upBeyond.push_back(ms(seen - eavesdropper.after("Deactivated", sent)));
-    desktop.report("ok");
+    after();
     listener.until("final", 15s);
   }
-  report("stand-in Activated sent to \"down\"", down);
-  report("stand-in Deactivated sent to \"up\"", up);
+  report((source + " pressed to \"down\"").c_str(), down);
+  report((source + " released to \"up\"").c_str(), up);
   report("portal's Activated on the bus to \"down\"", downBeyond);
   report("portal's Deactivated on the bus to \"up\"", upBeyond);
   return 0;

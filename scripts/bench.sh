@@ -57,6 +57,15 @@ fi
 echo "== portal: the stand-in's press and release to \"down\" and \"up\", 40 holds on a private bus"
 echo "   with xdg-desktop-portal (goal: under 5 ms beyond the portal's own delivery)"
 "$build/bench/bench_portal_holds" 40 || echo "portal holds: failed"
+
+echo
+echo "== portal on KDE: the chord pressed and released through KWin's fake-input protocol to"
+echo "   \"down\" and \"up\", 40 holds (KWin's virtual back end, xdg-desktop-portal-kde)"
+if [ -x /usr/bin/kwin_wayland ]; then
+  "$build/bench/bench_portal_holds" --kwin 40 || echo "portal holds on KWin: failed"
+else
+  echo "portal holds on KWin: skipped (no kwin-wayland: scripts/install-deps.sh --kwin)"
+fi
 # --- Capture path: one 2048-frame buffer of 48 kHz stereo folded, metered and converted to 16 kHz.
 capture_path() {
   echo

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package earshot needs to build, test, fuzz and benchmark.
 # Idempotent: only missing packages are installed. Uses sudo only when not root.
+# With --kwin, also what the test on a real KDE desktop needs (`make test-kwin`).
 set -euo pipefail
 
 packages=(
@@ -28,6 +29,13 @@ packages=(
   # Brazilian Portuguese readings of application names; speech and rooms for the benchmarks
   espeak-ng libespeak-ng-dev sox ktuberling-data
 )
+
+# KWin's virtual Wayland back end (which hosts kglobalaccel), the KDE portal back end, and the
+# fake-input protocol with wayland-scanner for the client that presses the chord.
+kwin_packages=(kwin-wayland xdg-desktop-portal-kde plasma-wayland-protocols libwayland-dev)
+if [ "${1:-}" = "--kwin" ]; then
+  packages+=("${kwin_packages[@]}")
+fi
 
 missing=()
 for p in "${packages[@]}"; do
