@@ -57,7 +57,7 @@ XServer::XServer() {
 
 XServer::XServer(int first) {
   for (int number = first; number < first + 20 && !running(); ++number) {
-    std::tie(pid_, display_) = launch(":" + std::to_string(number));
+    std::tie(pid_, display_) = launch(std::string(":").append(std::to_string(number)));
     if (!running()) end();
   }
 }
