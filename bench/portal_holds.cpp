@@ -7,7 +7,11 @@
 // the chord pressed and released through KWin's fake-input protocol. Started as root, it runs
 // itself again as an unprivileged user, as KWin needs.
 //
-//   bench_portal_holds [--kwin] [HOLDS]    (default 40)
+// With --pending (stand-in only): the host's "press" and "release" to "down" and "up" while the
+// listener's bind waits for the desktop's answer (as behind a confirmation dialog), then that
+// answer to "ready".
+//
+//   bench_portal_holds [--kwin] [HOLDS] [--pending]    (default 40)
 #include <gio/gio.h>
 
 #include <algorithm>
@@ -109,11 +113,54 @@ void report(const char* what, std::vector<double> values) {
               values[values.size() * 9 / 10], values.size());
 }
 
+// Host-driven holds while the first bind is held by the stand-in.
+int pendingHolds(PortalDesktop& desktop, LiveProcess& listener, int holds) {
+  if (desktop.report("bound", 20s).empty()) {
+    std::fprintf(stderr, "no bind\n");
+    return 1;
+  }
+  std::vector<double> down, up;
+  for (int k = 0; k < holds; ++k) {
+    auto sent = Clock::now();
+    listener.send("press");
+    auto event = listener.next(5s);
+    if (event.value("event", "") != "down") {
+      std::fprintf(stderr, "hold %d: %s\n", k, event.dump().c_str());
+      return 1;
+    }
+    down.push_back(ms(Clock::now() - sent));
+    std::this_thread::sleep_for(300ms);
+    while (!listener.next(1ms).is_null()) {
+    }
+    sent = Clock::now();
+    listener.send("release");
+    for (;;) {
+      event = listener.next(5s);
+      if (event.is_null() || event.value("event", "") == "up") break;
+    }
+    if (event.is_null()) return 1;
+    up.push_back(ms(Clock::now() - sent));
+    listener.until("final", 15s);
+  }
+  const auto sent = Clock::now();
+  desktop.send("answer");
+  if (listener.next(20s).value("event", "") != "ready") {
+    std::fprintf(stderr, "no ready\n");
+    return 1;
+  }
+  const double ready = ms(Clock::now() - sent);
+  report("host \"press\" to \"down\", bind pending", down);
+  report("host \"release\" to \"up\", bind pending", up);
+  std::printf("%-44s %.2f ms\n", "the desktop's answer to \"ready\"", ready);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const bool kwin = argc > 1 && std::string(argv[1]) == "--kwin";
   const int holds = argc > 1 + kwin ? std::atoi(argv[1 + kwin]) : 40;
+  const bool pending = !kwin && argc > 2 && std::string(argv[2]) == "--pending";
   std::unique_ptr<PortalDesktop> standIn;
   std::unique_ptr<KWinDesktop> plasma;
   std::string earshot = EARSHOT_BINARY;
@@ -161,7 +208,9 @@ int main(int argc, char** argv) {
   auto environment = pulse.environment();
   for (const auto& [name, value] : kwin ? plasma->environment() : standIn->environment())
     environment[name] = value;
+  if (pending) standIn->control("hold");
   LiveProcess listener(earshot, {"--language", "en"}, environment, folder.file("stderr"));
+  if (pending) return pendingHolds(*standIn, listener, holds);
   if (listener.next(30s).value("event", "") != "ready") {
     std::fprintf(stderr, "no ready\n");
     return 1;

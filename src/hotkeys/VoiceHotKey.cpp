@@ -37,7 +37,37 @@ void VoiceHotKey::registerCombo(VoiceKeyCombo combo) {
   registry()[id_] = shared_from_this();
 }
 
+void VoiceHotKey::registerComboThen(VoiceKeyCombo combo, Registered done) {
+  unregister();
+  if (!service_.installed()) {
+    if (auto status = service_.install(&VoiceHotKey::deliver); status != 0)
+      return done(Failure::failed(status));
+  }
+  const std::uint64_t attempt = attempt_;
+  std::weak_ptr<VoiceHotKey> weak = weak_from_this();
+  HotKeyService* service = &service_;
+  service_.addThen(combo, {signature, id_},
+                   [weak, service, attempt, combo,
+                    done = std::move(done)](HotKeyService::Registration registration) {
+                     auto key = weak.lock();
+                     if (!key || key->attempt_ != attempt) {
+                       if (registration.status == 0 && registration.handle)
+                         service->remove(*registration.handle);
+                       return;
+                     }
+                     if (registration.status == HotKeyService::alreadyRegistered)
+                       return done(Failure::taken());
+                     if (registration.status != 0 || !registration.handle)
+                       return done(Failure::failed(registration.status));
+                     key->reference_ = registration.handle;
+                     key->combo_ = combo;
+                     registry()[key->id_] = key;
+                     done(std::nullopt);
+                   });
+}
+
 void VoiceHotKey::unregister() {
+  ++attempt_;
   if (reference_) service_.remove(*reference_);
   reference_.reset();
   combo_.reset();

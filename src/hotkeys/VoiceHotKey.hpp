@@ -60,6 +60,12 @@ class VoiceHotKey : public std::enable_shared_from_this<VoiceHotKey> {
   // Makes `combo` this key's chord, dropping the one it holds first. Throws Failure; on failure
   // the key is left unregistered. (Not `register`: that is a reserved word in C++.)
   void registerCombo(VoiceKeyCombo combo);
+  // Like registerCombo, but `done` is told the outcome (nullopt: registered) once the platform
+  // answers, on the main thread; it may be called before this returns. Unregistering, or
+  // registering again, before the answer drops it: `done` is then never called, and a chord
+  // granted late is given back.
+  using Registered = std::function<void(std::optional<Failure>)>;
+  void registerComboThen(VoiceKeyCombo combo, Registered done);
   // Drops the registration, if any, and clears isDown. Never fails.
   void unregister();
   // Takes the key for up without touching the registration: a late release is then ignored and
@@ -90,6 +96,8 @@ class VoiceHotKey : public std::enable_shared_from_this<VoiceHotKey> {
   HotKeyService& service_;
   std::optional<VoiceKeyCombo> combo_;
   std::optional<HotKeyService::Handle> reference_;
+  // Counts registrations begun and dropped, so that a late answer knows it is stale.
+  std::uint64_t attempt_ = 0;
   const std::uint32_t id_;
   bool isDown_ = false;
 };

@@ -70,31 +70,57 @@ void Ear::start() {
   spawn(prepareQuietly(speech_, spoken.load()), platform_.loop);
 }
 
-void Ear::takeKey(bool quietly) {
+void Ear::takeKey(bool quietly, bool retakes) {
+  if (binding_) {
+    // One bind at a time: the one under way is dropped when it answers, and this one follows.
+    again_ = true;
+    bindQuietly_ = bindQuietly_ && quietly;
+    bindRetakes_ = bindRetakes_ || retakes;
+    return;
+  }
   key_->unregister();
   registered_.reset();
-  std::vector<NamedKey> candidates;
+  auto candidates = std::make_shared<std::vector<NamedKey>>();
   for (const auto& row : voiceKeys)
-    if (row.name == wanted_) candidates.push_back(row);
+    if (row.name == wanted_) candidates->push_back(row);
   for (const auto& row : voiceKeys)
-    if (row.name != wanted_) candidates.push_back(row);
-  HotKeyService::StatusCode refusal = 0;
-  for (const auto& row : candidates) {
-    try {
-      key_->registerCombo(row.combo);
-      registered_ = row;
-      break;
-    } catch (const VoiceHotKey::Failure& failure) {
-      // Taken by someone else: the next row may be free. Not so when there are no keys at all,
-      // or the desktop refuses the request itself.
-      if (failure.kind() == VoiceHotKey::Failure::Case::failed &&
-          (failure.status() == HotKeyService::unavailable ||
-           failure.status() == HotKeyService::refused)) {
-        refusal = failure.status();
-        break;
-      }
-    }
+    if (row.name != wanted_) candidates->push_back(row);
+  binding_ = true;
+  bindQuietly_ = quietly;
+  bindRetakes_ = retakes;
+  tryRow(std::move(candidates), 0);
+}
+
+void Ear::tryRow(std::shared_ptr<std::vector<NamedKey>> rows, std::size_t k) {
+  if (k == rows->size()) return keyTaken(std::nullopt, 0);
+  std::weak_ptr<Ear> weak = weak_from_this();
+  const VoiceKeyCombo combo = (*rows)[k].combo;
+  key_->registerComboThen(combo, [weak, rows, k](std::optional<VoiceHotKey::Failure> failure) {
+    auto ear = weak.lock();
+    if (!ear) return;
+    if (!failure) return ear->keyTaken((*rows)[k], 0);
+    // Taken by someone else: the next row may be free. Not so when there are no keys at all,
+    // the desktop refuses the request itself, or its service went away meanwhile.
+    const auto status = failure->status();
+    if (failure->kind() == VoiceHotKey::Failure::Case::failed &&
+        (status == HotKeyService::unavailable || status == HotKeyService::refused ||
+         status == HotKeyService::lost))
+      return ear->keyTaken(std::nullopt, status);
+    ear->tryRow(rows, k + 1);
+  });
+}
+
+void Ear::keyTaken(std::optional<NamedKey> row, HotKeyService::StatusCode refusal) {
+  binding_ = false;
+  const bool quietly = bindQuietly_;
+  const bool retakes = bindRetakes_;
+  if (again_) {
+    // A "key" command or a retake came while this bind was under way: its answer is stale.
+    again_ = false;
+    takeKey(quietly, retakes);
+    return;
   }
+  registered_ = row;
   if (registered_) {
     if (retake_) retake_->cancel();
     retake_.reset();
@@ -102,15 +128,22 @@ void Ear::takeKey(bool quietly) {
     announce();
     return;
   }
+  // A retake after a loss goes on until the desktop grants the key again, and so does a bind
+  // whose session went away meanwhile.
+  const bool desktop = platform_.hotKeys.kind() == HotKeyService::Kind::desktop;
+  if (retakes || (desktop && refusal == HotKeyService::lost)) retakeLater();
   if (quietly) return;
-  if (refusal == HotKeyService::unavailable)
+  if (refusal == HotKeyService::lost) {
+    events_.send("error", {{"reason", "key-lost"}, {"detail", platform_.hotKeys.failureDetail()}});
+  } else if (refusal == HotKeyService::unavailable) {
     events_.send("error",
                  {{"reason", "no-system-key"}, {"detail", platform_.hotKeys.failureDetail()}});
-  else if (refusal == HotKeyService::refused)
+  } else if (refusal == HotKeyService::refused) {
     events_.send("error",
                  {{"reason", "key-refused"}, {"detail", platform_.hotKeys.failureDetail()}});
-  else
+  } else {
     events_.send("error", {{"reason", "key-taken"}});
+  }
 }
 
 void Ear::announce() {
@@ -165,14 +198,21 @@ void Ear::retakeLater() {
     if (!ear) return;
     ear->retake_.reset();
     if (ear->registered_) return;
+    // A bind under way (a "key" command's) answers first; a failure leaves this timer set.
+    if (ear->binding_) return ear->retakeLater();
     ear->retakeDelay_ = std::min(ear->retakeDelay_ * 2, longestRetake);
     ear->takeKey(true);
-    if (!ear->registered_) ear->retakeLater();
   });
 }
 
 void Ear::use(const std::string& key) {
   if (key == wanted_ && registered_) return;
+  if (key == wanted_ && binding_) {
+    // The bind under way answers this command too, even a retake's, which is quiet otherwise.
+    bindQuietly_ = false;
+    if (held_) up();
+    return;
+  }
   wanted_ = key;
   if (held_) up();
   takeKey();

@@ -62,8 +62,15 @@ class Ear : public std::enable_shared_from_this<Ear> {
     int keyUpSeen = 0;
   };
 
-  // Quietly: no event when no key can be had (a retake after a loss).
-  void takeKey(bool quietly = false);
+  // Quietly: no event when no key can be had (a retake after a loss). The key is taken when the
+  // platform answers, which for a desktop may be seconds later; until then no key is registered.
+  void takeKey(bool quietly = false) { takeKey(quietly, quietly); }
+  // `retakes`: a failure schedules another try.
+  void takeKey(bool quietly, bool retakes);
+  // Tries the rows from the k-th on.
+  void tryRow(std::shared_ptr<std::vector<NamedKey>> rows, std::size_t k);
+  // The bind's answer: the row taken, or the status that ended the search (zero: all taken).
+  void keyTaken(std::optional<NamedKey> row, HotKeyService::StatusCode refusal);
   void announce();
   void keyLost(const std::string& detail);
   void triggerChanged();
@@ -107,6 +114,12 @@ class Ear : public std::enable_shared_from_this<Ear> {
   std::optional<Timer> watchdog_;
   std::optional<Timer> retake_;
   double retakeDelay_ = firstRetake;
+  // A bind under way, whether its failure goes untold, whether it is a retake (which goes on
+  // after a failure), and whether another must follow it.
+  bool binding_ = false;
+  bool bindQuietly_ = false;
+  bool bindRetakes_ = false;
+  bool again_ = false;
 };
 
 // The Escape chords for a push-to-talk chord: every subset of its modifiers, largest first,

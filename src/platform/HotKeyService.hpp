@@ -26,6 +26,8 @@ class HotKeyService {
   // The desktop refused the request itself (for instance it cannot tell which application asks);
   // another chord would be refused the same way.
   static constexpr StatusCode refused = -9881;
+  // The desktop's service went away while a registration waited for its answer.
+  static constexpr StatusCode lost = -9882;
 
   // How chords are had: grabbed by the process itself, or bound by the desktop, which decides
   // the final trigger and cannot report the physical key state.
@@ -59,6 +61,14 @@ class HotKeyService {
   // Registers `combo` exclusively under `identifier`. On success the status is zero and a handle
   // is returned.
   virtual Registration add(VoiceKeyCombo combo, Identifier identifier) = 0;
+  // Registers like add(), but hands the outcome to `done` on the main thread, once, and never
+  // waits here: back ends that wait on an outside service (a desktop may ask the user) answer
+  // later; the others answer before this returns. A back end may refuse another registration as
+  // alreadyRegistered while one is pending.
+  using Added = std::function<void(Registration)>;
+  virtual void addThen(VoiceKeyCombo combo, Identifier identifier, Added done) {
+    done(add(combo, identifier));
+  }
   // Drops a registration. Unknown handles are ignored.
   virtual void remove(Handle handle) = 0;
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <set>
 
 #include "listener/Ear.hpp"
 #include "support/EventCapture.hpp"
@@ -253,5 +254,66 @@ TEST_F(HostListening, ATriggerTheUserChangesIsAnnouncedAndOneTakenAwayIsLostUnti
   loop.runUntilIdle();
   EXPECT_EQ(names(), (Names{"final:1", "ready"}));
 }
+
+}  // namespace
+
+namespace {
+
+// A desktop that answers a bind later, as behind the user's confirmation dialog.
+struct PendingBind {
+  const char* name;
+  std::vector<std::string> steps;
+  Names names;
+  std::set<VoiceKeyCombo> registered;  // at the end
+};
+
+class PendingBinds : public HostListening, public ::testing::WithParamInterface<PendingBind> {};
+
+TEST_P(PendingBinds, LeaveHoldsServedAndNoKeyRegisteredUntilTheAnswer) {
+  fake.hotKeys.kindIs = HotKeyService::Kind::desktop;
+  fake.hotKeys.deferAdds = true;
+  listen("option-space");
+  EXPECT_TRUE(fake.hotKeys.registered().empty());
+  for (const auto& what : GetParam().steps) {
+    if (what == "answer") fake.hotKeys.answer();
+    if (what == "answer lost") fake.hotKeys.answer(HotKeyService::lost);
+    if (what == "answer refused") fake.hotKeys.answer(HotKeyService::refused);
+    if (what == "other key") ear->use("control-shift-space");
+    if (what == "wait") run(1s);
+    step(what);
+  }
+  EXPECT_EQ(names(), GetParam().names);
+  EXPECT_EQ(fake.hotKeys.registered(), GetParam().registered);
+  EXPECT_EQ(fake.hotKeys.waiting(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ear, PendingBinds,
+    ::testing::Values(
+        PendingBind{"HostHoldBeforeTheAnswer",
+                    {"press", "chord down", "release", "answer"},
+                    {"down:1", "open:1", "up:1", "final:1", "ready"},
+                    {optionSpace}},
+        PendingBind{"ChordOnlyOnceGranted",
+                    {"chord down", "chord up", "answer", "chord down", "chord up"},
+                    {"ready", "down:1", "open:1", "up:1", "final:1"},
+                    {optionSpace}},
+        // The first bind's grant is given back, and only the second is announced.
+        PendingBind{
+            "AnotherKeyDuringTheBind",
+            {"other key", "answer", "answer"},
+            {"ready"},
+            {VoiceKeyCombo{VoiceKeyCombo::space, VoiceKeyCombo::control | VoiceKeyCombo::shift}}},
+        PendingBind{"TheSameKeyDuringTheBind", {"key", "answer"}, {"ready"}, {optionSpace}},
+        PendingBind{"LostDuringTheBindIsRetaken",
+                    {"answer lost", "wait", "answer"},
+                    {"error:key-lost", "ready"},
+                    {optionSpace}},
+        // A quiet retake answers a "key" command, and the retakes go on after its refusal.
+        PendingBind{"RetakeAnsweringAKeyCommand",
+                    {"answer", "lost", "wait", "key", "answer refused", "wait", "wait", "answer"},
+                    {"ready", "error:key-lost", "error:key-refused", "ready"},
+                    {optionSpace}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

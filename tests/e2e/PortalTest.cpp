@@ -212,6 +212,98 @@ TEST_F(PortalTest, ATriggerTheUserChangesIsAnnouncedAndOneTakenAwayIsLost) {
   EXPECT_EQ(listener.next().value("name", ""), "option-space");
 }
 
+// Binds the desktop answers only later, as behind the user's confirmation dialog: the listener
+// goes on serving meanwhile.
+struct PendingCase {
+  const char* name;
+  // "desktop X": to the stand-in; "expect E": the events until E; anything else: to the listener.
+  std::vector<std::string> steps;
+  std::vector<std::string> names;  // every event, "level" and "partial" aside
+  json last;                       // the last event, when not null
+  std::vector<std::string> binds;  // what the stand-in was asked after the first, in order
+};
+
+class PendingBinds : public PortalTest, public ::testing::WithParamInterface<PendingCase> {};
+
+TEST_P(PendingBinds, LeaveTheListenerServing) {
+  ASSERT_TRUE(desktop_.control("hold"));
+  LiveProcess& listener = start();
+  ASSERT_EQ(desktop_.report("bound"), "bound ALT+space");
+  std::vector<json> events;
+  for (const auto& step : GetParam().steps) {
+    if (step.rfind("desktop ", 0) == 0) {
+      EXPECT_TRUE(desktop_.control(step.substr(8)));
+    } else if (step.rfind("expect ", 0) == 0) {
+      const auto more = listener.until(step.substr(7), 15s);
+      ASSERT_FALSE(more.empty()) << step << " after " << json(events).dump();
+      events.insert(events.end(), more.begin(), more.end());
+    } else {
+      EXPECT_TRUE(listener.send(step));
+    }
+  }
+  std::vector<std::string> names;
+  for (const auto& name : namesOf(events))
+    if (name != "level" && name != "partial") names.push_back(name);
+  EXPECT_EQ(names, GetParam().names) << json(events).dump();
+  if (!GetParam().last.is_null()) {
+    EXPECT_EQ(events.back(), GetParam().last);
+  }
+  for (const auto& event : events) {
+    if (event.value("event", "") != "error") continue;
+    EXPECT_EQ(event, (json{{"event", "error"},
+                           {"reason", "key-lost"},
+                           {"detail", "the desktop closed the shortcut session"}}));
+  }
+  EXPECT_TRUE(listener.next(1500ms).is_null());
+  for (const auto& bind : GetParam().binds) EXPECT_EQ(desktop_.report("bound", 2s), bind);
+  EXPECT_EQ(desktop_.report("bound", 300ms), "");
+}
+
+const json readyAltSpace = {
+    {"event", "ready"}, {"key", "ALT+space"}, {"name", "option-space"}, {"backend", "portal"}};
+
+INSTANTIATE_TEST_SUITE_P(
+    Portal, PendingBinds,
+    ::testing::Values(
+        PendingCase{
+            "HostHoldBeforeTheAnswer",
+            {"press", "expect open", "release", "expect final", "desktop answer", "expect ready"},
+            {"down", "open", "up", "final", "ready"},
+            readyAltSpace,
+            {}},
+        // No key is registered before the grant: the shortcut's activations go nowhere.
+        PendingCase{"ShortcutOnlyOnceGranted",
+                    {"desktop press", "desktop release", "desktop answer", "expect ready",
+                     "desktop press", "expect open", "desktop release", "expect final"},
+                    {"ready", "down", "open", "up", "final"},
+                    nullptr,
+                    {}},
+        // The first bind's answer is stale: only the key asked for last is announced.
+        PendingCase{"AnotherKeyDuringTheBind",
+                    {"key control-shift-space", "desktop answer", "expect ready"},
+                    {"ready"},
+                    {{"event", "ready"},
+                     {"key", "CTRL+SHIFT+space"},
+                     {"name", "control-shift-space"},
+                     {"backend", "portal"}},
+                    {"bound CTRL+SHIFT+space"}},
+        // Told as a lost key, and taken again with the back-off.
+        PendingCase{"SessionClosedDuringTheBind",
+                    {"desktop close", "expect error", "desktop answer", "expect ready"},
+                    {"error", "ready"},
+                    readyAltSpace,
+                    {"bound ALT+space"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(PortalTest, QuitDuringABindEndsAtOnce) {
+  ASSERT_TRUE(desktop_.control("hold"));
+  LiveProcess& listener = start();
+  ASSERT_EQ(desktop_.report("bound"), "bound ALT+space");
+  EXPECT_TRUE(listener.send("quit"));
+  EXPECT_EQ(listener.waitFor(3s), 0);
+  EXPECT_TRUE(listener.next(100ms).is_null());
+}
+
 struct GrantCase {
   const char* name;
   std::string command;  // to the stand-in before the listener starts

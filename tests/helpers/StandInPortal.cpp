@@ -6,6 +6,8 @@
 //   trim                   binds answer with no shortcut at all
 //   change TEXT | change -  the user gives the shortcut another trigger (-: none)
 //   close                  the desktop closes the session
+//   hold | answer          binds wait for an answer, as behind the user's dialog; answer: the
+//                          binds waiting are answered and binds answer at once again
 //   leave                  leaves the bus and ends
 // It prints "ready" once it owns its name, "session APP_ID" for each session, "bound PREFERRED"
 // for each bind and "ok" after each command.
@@ -15,6 +17,8 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -74,6 +78,8 @@ struct State {
   guint sessionObject = 0;
   std::string shortcut = "push-to-talk";
   bool refuseCreate = false, refuseBind = false, trim = false;
+  bool hold = false;
+  std::vector<std::pair<GDBusMethodInvocation*, GVariant*>> held;  // with their answers
   bool fixedTrigger = false;
   std::string trigger;  // when fixed; empty: no trigger
   std::string input;
@@ -156,8 +162,12 @@ void shortcutsCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, c
     GVariantBuilder results;
     g_variant_builder_init(&results, G_VARIANT_TYPE("a{sv}"));
     g_variant_builder_add(&results, "{sv}", "shortcuts", g_variant_builder_end(&list));
-    return g_dbus_method_invocation_return_value(
-        invocation, g_variant_new("(u@a{sv})", 0u, g_variant_builder_end(&results)));
+    GVariant* answer = g_variant_new("(u@a{sv})", 0u, g_variant_builder_end(&results));
+    if (state.hold) {
+      state.held.emplace_back(invocation, g_variant_ref_sink(answer));
+      return;
+    }
+    return g_dbus_method_invocation_return_value(invocation, answer);
   }
   g_dbus_method_invocation_return_value(invocation, emptyResults(0));
 }
@@ -211,6 +221,15 @@ void command(const std::string& line) {
                                   nullptr);
     g_dbus_connection_flush_sync(state.bus, nullptr, nullptr);
     dropSession();
+  }
+  if (verb == "hold") state.hold = true;
+  if (verb == "answer") {
+    state.hold = false;
+    for (auto& [invocation, answer] : std::exchange(state.held, {})) {
+      g_dbus_method_invocation_return_value(invocation, answer);
+      g_variant_unref(answer);
+    }
+    g_dbus_connection_flush_sync(state.bus, nullptr, nullptr);
   }
   if (verb == "leave") g_main_loop_quit(state.loop);
   say("ok");

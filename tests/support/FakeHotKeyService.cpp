@@ -18,6 +18,18 @@ HotKeyService::Registration FakeHotKeyService::add(VoiceKeyCombo combo, Identifi
   return {0, handle};
 }
 
+void FakeHotKeyService::addThen(VoiceKeyCombo combo, Identifier identifier, Added done) {
+  if (!deferAdds) return done(add(combo, identifier));
+  deferred_.push_back({combo, identifier, std::move(done)});
+}
+
+void FakeHotKeyService::answer(std::optional<StatusCode> status) {
+  auto waiting = std::move(deferred_);
+  deferred_.clear();
+  for (auto& request : waiting)
+    request.done(status ? Registration{*status, {}} : add(request.combo, request.identifier));
+}
+
 void FakeHotKeyService::remove(Handle handle) {
   ++removes;
   registrations_.erase(handle);

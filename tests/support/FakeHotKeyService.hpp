@@ -1,8 +1,10 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <set>
 #include <utility>
+#include <vector>
 
 #include "platform/HotKeyService.hpp"
 
@@ -26,6 +28,7 @@ class FakeHotKeyService : public HotKeyService {
   StatusCode install(Sink sink) override;
   bool installed() const override { return static_cast<bool>(sink_); }
   Registration add(VoiceKeyCombo combo, Identifier identifier) override;
+  void addThen(VoiceKeyCombo combo, Identifier identifier, Added done) override;
   void remove(Handle handle) override;
   bool isKeyDown(std::uint32_t keyCode) override { return keysDown.count(keyCode) > 0; }
   void setLostSink(LostSink sink) override { lostSink_ = std::move(sink); }
@@ -47,6 +50,12 @@ class FakeHotKeyService : public HotKeyService {
     if (changedSink_) changedSink_();
   }
 
+  // Scripting a desktop that answers later (a confirmation dialog): while set, addThen() keeps
+  // its requests until answer() answers them, as add() would or else with `status`.
+  bool deferAdds = false;
+  void answer(std::optional<StatusCode> status = std::nullopt);
+  std::size_t waiting() const { return deferred_.size(); }
+
   // The chords registered now.
   std::set<VoiceKeyCombo> registered() const;
 
@@ -64,6 +73,12 @@ class FakeHotKeyService : public HotKeyService {
   ChangedSink changedSink_;
   std::map<Handle, std::pair<VoiceKeyCombo, Identifier>> registrations_;
   Handle nextHandle_ = 1;
+  struct Deferred {
+    VoiceKeyCombo combo;
+    Identifier identifier;
+    Added done;
+  };
+  std::vector<Deferred> deferred_;
 };
 
 }  // namespace earshot::testing

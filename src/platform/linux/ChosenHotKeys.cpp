@@ -80,6 +80,12 @@ HotKeyService::Registration ChosenHotKeys::add(VoiceKeyCombo combo, Identifier i
   return service->add(combo, identifier);
 }
 
+void ChosenHotKeys::addThen(VoiceKeyCombo combo, Identifier identifier, Added done) {
+  auto* service = chosen();
+  if (!service) return done({unavailable, {}});
+  service->addThen(combo, identifier, std::move(done));
+}
+
 void ChosenHotKeys::remove(Handle handle) {
   if (auto* service = chosen()) service->remove(handle);
 }

@@ -37,6 +37,7 @@ class ChosenHotKeys final : public HotKeyService {
   StatusCode install(Sink sink) override;
   bool installed() const override;
   Registration add(VoiceKeyCombo combo, Identifier identifier) override;
+  void addThen(VoiceKeyCombo combo, Identifier identifier, Added done) override;
   void remove(Handle handle) override;
   bool isKeyDown(std::uint32_t keyCode) override;
   void setLostSink(LostSink sink) override;

@@ -10,6 +10,7 @@
 #include <future>
 #include <sstream>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/linux/GLibSilence.hpp"
@@ -275,6 +276,8 @@ struct PortalHotKeys::Bus {
   void sessionGone(const std::string& why) {
     const bool had = !session.empty();
     forgetSession();
+    // A bind under way would be granted in a session that is no more.
+    if (binding) std::exchange(binding, nullptr)({lost, why, {}});
     if (had && onLost) onLost(why);
   }
 
@@ -369,7 +372,13 @@ struct PortalHotKeys::Bus {
   // Opens the session if there is none, binds the shortcut with `trigger` as its preferred
   // trigger (on every start: some desktops forget shortcuts that are only listed), and hands the
   // outcome to `done`.
-  void bind(const std::string& trigger, std::function<void(Outcome)> done) {
+  // Only the latest bind answers, once: a late answer to an older one, or one after the session
+  // was lost, is dropped.
+  void bind(const std::string& trigger, std::function<void(Outcome)> answer) {
+    binding = std::move(answer);
+    auto done = [this, generation = ++binds](Outcome outcome) {
+      if (generation == binds && binding) std::exchange(binding, nullptr)(std::move(outcome));
+    };
     connect([this, trigger, done](bool ok) {
       if (!ok) return done({unavailable, "no session bus", {}});
       if (!session.empty()) return bindInSession(trigger, done);
@@ -475,6 +484,8 @@ struct PortalHotKeys::Bus {
   gulong closedHandler = 0;
   std::vector<guint> subscriptions;
   unsigned nextToken = 0;
+  std::function<void(Outcome)> binding;  // the bind under way, if any
+  std::uint64_t binds = 0;
 };
 
 PortalHotKeys::PortalHotKeys(MainLoop& loop, std::string address, Limits limits)
@@ -530,7 +541,7 @@ HotKeyService::Registration PortalHotKeys::add(VoiceKeyCombo combo, Identifier i
     detail_ = "Escape is never bound on the desktop";
     return {notOffered, {}};
   }
-  if (bound_) return {alreadyRegistered, {}};
+  if (bound_ || pending_) return {alreadyRegistered, {}};
   const std::string wanted = preferredTrigger(combo);
   if (wanted.empty()) return {notOffered, {}};
   Bus* bus = bus_.get();
@@ -548,6 +559,48 @@ HotKeyService::Registration PortalHotKeys::add(VoiceKeyCombo combo, Identifier i
   const Handle handle = nextHandle_++;
   bound_ = Bound{handle, identifier, {outcome->trigger, chordOf(outcome->trigger)}};
   return {0, handle};
+}
+
+void PortalHotKeys::addThen(VoiceKeyCombo combo, Identifier identifier, Added done) {
+  detail_.clear();
+  if (combo.keyCode == VoiceKeyCombo::escapeKey) {
+    detail_ = "Escape is never bound on the desktop";
+    return done({notOffered, {}});
+  }
+  if (bound_ || pending_) return done({alreadyRegistered, {}});
+  const std::string wanted = preferredTrigger(combo);
+  if (wanted.empty()) return done({notOffered, {}});
+  const std::uint64_t attempt = ++attempts_;
+  std::weak_ptr<bool> alive = alive_;
+  Bus* bus = bus_.get();
+  // The bus thread's own bounds end every step; this one ends the wait as a whole, as the
+  // waiting add() does.
+  Timer timeout = loop_.after(bus->limits.call * 2 + bus->limits.answer, [this, alive, attempt] {
+    if (alive.lock()) settle(attempt, unavailable, "the desktop portal did not answer in time", {});
+  });
+  pending_ = Pending{attempt, identifier, std::move(done), timeout};
+  bus->run([this, bus, alive, attempt, wanted] {
+    bus->bind(wanted, [this, alive, attempt](Bus::Outcome outcome) {
+      loop_.post([this, alive, attempt, outcome] {
+        if (alive.lock()) settle(attempt, outcome.status, outcome.detail, outcome.trigger);
+      });
+    });
+  });
+}
+
+void PortalHotKeys::settle(std::uint64_t attempt, StatusCode status, const std::string& detail,
+                           const std::string& description) {
+  if (!pending_ || pending_->attempt != attempt) return;
+  Pending pending = std::move(*pending_);
+  pending_.reset();
+  pending.timeout.cancel();
+  if (status != 0) {
+    detail_ = detail;
+    return pending.done({status, {}});
+  }
+  const Handle handle = nextHandle_++;
+  bound_ = Bound{handle, pending.identifier, {description, chordOf(description)}};
+  pending.done({0, handle});
 }
 
 void PortalHotKeys::remove(Handle handle) {

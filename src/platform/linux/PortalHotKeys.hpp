@@ -22,7 +22,8 @@ struct PortalLimits {
 // trigger; the desktop decides the trigger and may ask the user. Escape chords are never bound: a
 // binding lasts and is confirmed by the user, so an Escape that exists only during a hold cannot
 // be had. D-Bus runs on a thread of its own; every call and every wait for an answer is bounded,
-// and events reach the sink on the main thread.
+// and events reach the sink on the main thread. addThen() binds while the main thread goes on: a
+// bind may wait for the user's confirmation.
 class PortalHotKeys final : public HotKeyService {
  public:
   using Limits = PortalLimits;
@@ -42,7 +43,9 @@ class PortalHotKeys final : public HotKeyService {
 
   StatusCode install(Sink sink) override;
   bool installed() const override;
+  // Waits for the desktop's answer; addThen() does not.
   Registration add(VoiceKeyCombo combo, Identifier identifier) override;
+  void addThen(VoiceKeyCombo combo, Identifier identifier, Added done) override;
   void remove(Handle handle) override;
   // A portal shortcut has no key state to read.
   bool isKeyDown(std::uint32_t) override { return false; }
@@ -67,7 +70,17 @@ class PortalHotKeys final : public HotKeyService {
     Trigger trigger;
   };
 
+  // A bind whose answer is awaited.
+  struct Pending {
+    std::uint64_t attempt;
+    Identifier identifier;
+    Added done;
+    Timer timeout;
+  };
+
   // On the main thread, from the bus thread.
+  void settle(std::uint64_t attempt, StatusCode status, const std::string& detail,
+              const std::string& description);
   void activated(bool pressed);
   void lose(const std::string& detail);
   void changed(const std::string& description);
@@ -78,6 +91,8 @@ class PortalHotKeys final : public HotKeyService {
   LostSink lostSink_;
   ChangedSink changedSink_;
   std::optional<Bound> bound_;
+  std::optional<Pending> pending_;
+  std::uint64_t attempts_ = 0;
   Handle nextHandle_ = 1;
   std::string detail_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
