@@ -57,6 +57,8 @@ fi
 echo "== portal: the stand-in's press and release to \"down\" and \"up\", 40 holds on a private bus"
 echo "   with xdg-desktop-portal (goal: under 5 ms beyond the portal's own delivery)"
 "$build/bench/bench_portal_holds" 40 || echo "portal holds: failed"
+echo "   the same while the first bind waits for the desktop's answer (host press and release)"
+"$build/bench/bench_portal_holds" 20 --pending || echo "portal holds during a bind: failed"
 
 echo
 echo "== portal on KDE: the chord pressed and released through KWin's fake-input protocol to"
