@@ -105,6 +105,7 @@ seen() {
   return 1
 }
 press() { DISPLAY=$hold_display xdotool "$@" >/dev/null 2>&1; }
+# The chord is pressed on the private X server, so X11 hot keys even inside a Wayland session.
 printf '$ earshot --language en    (option-space held with xdotool while "open the calculator" plays;\n'
 printf '                            released; then "quit")\n'
 {
@@ -117,7 +118,7 @@ printf '                            released; then "quit")\n'
     seen '"event":"\(final\|error\|cancelled\)"' 20
   fi
   echo quit
-} | DISPLAY=$hold_display timeout 60 "$bin" --language en | tee "$out" | {
+} | DISPLAY=$hold_display EARSHOT_HOTKEYS=x11 timeout 60 "$bin" --language en | tee "$out" | {
   # Levels come with every captured buffer: the first one above silence is shown, the others
   # only counted.
   levels=0 shown=""
