@@ -13,9 +13,11 @@
 #include "async/MainLoop.hpp"
 #include "hotkeys/VoiceHotKey.hpp"
 #include "platform/linux/X11HotKeys.hpp"
+#include "support/SimulatedLoop.hpp"
 #include "support/XServer.hpp"
 
 using Clock = std::chrono::steady_clock;
+using earshot::testing::settle;
 
 int main(int argc, char** argv) {
   const int presses = argc > 1 ? std::atoi(argv[1]) : 500;
@@ -47,11 +49,11 @@ int main(int argc, char** argv) {
     const auto sentAt = Clock::now();
     XTestFakeKeyEvent(sender, space, True, CurrentTime);
     XFlush(sender);
-    if (!loop.runUntil([&] { return down; }, std::chrono::seconds(5))) break;
+    if (!settle(loop, [&] { return down; }, std::chrono::seconds(5))) break;
     micros.push_back(std::chrono::duration<double, std::micro>(pressedAt - sentAt).count());
     XTestFakeKeyEvent(sender, space, False, CurrentTime);
     XFlush(sender);
-    if (!loop.runUntil([&] { return !down; }, std::chrono::seconds(5))) break;
+    if (!settle(loop, [&] { return !down; }, std::chrono::seconds(5))) break;
   }
   XTestFakeKeyEvent(sender, alt, False, CurrentTime);
   XCloseDisplay(sender);

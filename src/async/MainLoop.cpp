@@ -1,6 +1,5 @@
 #include "async/MainLoop.hpp"
 
-#include <algorithm>
 #include <asio/posix/stream_descriptor.hpp>
 #include <asio/post.hpp>
 #include <cmath>
@@ -9,7 +8,6 @@
 namespace earshot {
 
 namespace {
-std::atomic<MainLoop*> latest{nullptr};
 std::atomic<MainLoop::DropObserver> dropObserver{nullptr};
 }  // namespace
 
@@ -27,9 +25,9 @@ void MainLoop::dropError(std::exception_ptr error) noexcept {
   }
 }
 
-detail::BackgroundLedger*& detail::currentBackground() {
-  thread_local BackgroundLedger* ledger = nullptr;
-  return ledger;
+LoopClock*& detail::backgroundClock() {
+  thread_local LoopClock* clock = nullptr;
+  return clock;
 }
 
 Duration seconds(double value) {
@@ -69,13 +67,11 @@ struct MainLoop::Watch {
   bool stopped = false;
 };
 
-MainLoop::MainLoop(Time time)
-    : time_(time),
+MainLoop::MainLoop(std::shared_ptr<LoopClock> clock)
+    : clock_(std::move(clock)),
       work_(asio::make_work_guard(io_)),
       wake_(io_),
-      thread_(std::this_thread::get_id()) {
-  latest = this;
-}
+      thread_(std::this_thread::get_id()) {}
 
 MainLoop::~MainLoop() {
   life_->end();
@@ -91,16 +87,10 @@ MainLoop::~MainLoop() {
     frames.swap(frames_);
   }
   for (void* frame : frames) std::coroutine_handle<>::from_address(frame).destroy();
-  MainLoop* self = this;
-  latest.compare_exchange_strong(self, nullptr);
-}
-
-MainLoop& MainLoop::current() {
-  return *latest.load();
 }
 
 TimePoint MainLoop::now() const {
-  if (time_ == Time::simulated) return TimePoint{Duration{simulatedNow_.load()}};
+  if (clock_) return clock_->now();
   return std::chrono::steady_clock::now();
 }
 
@@ -140,7 +130,7 @@ Timer MainLoop::schedule(Duration delay, Duration interval, std::function<void()
     std::lock_guard guard(timersLock_);
     timers_.emplace(Key{entry->deadline, sequence_++}, entry);
   }
-  if (time_ == Time::real) {
+  if (!clock_) {
     if (onLoopThread())
       arm();
     else
@@ -216,57 +206,28 @@ void MainLoop::stop() {
   io_.stop();
 }
 
-void MainLoop::runUntilIdle() {
+void MainLoop::poll() {
   claimThread();
   if (io_.stopped()) io_.restart();
-  if (time_ == Time::simulated) fireDue();
+  // Under a clock of its own nothing arms the real timer: due timers are fired here.
+  if (clock_) fireDue();
   while (io_.poll() > 0) {
-    if (time_ == Time::simulated) fireDue();
+    if (clock_) fireDue();
   }
 }
 
-void MainLoop::settleBackground(TimePoint realEnd) {
-  runUntilIdle();
-  while (!background_->idle()) {
-    const auto left = realEnd - std::chrono::steady_clock::now();
-    if (left <= Duration{0}) return;
-    // Short slices: busy work may need the loop (a posted reply) before it can finish.
-    background_->waitIdle(std::min<Duration>(left, std::chrono::milliseconds(1)));
-    runUntilIdle();
-  }
-}
-
-void MainLoop::advance(Duration span) {
-  const TimePoint realEnd = std::chrono::steady_clock::now() + backgroundGrace;
-  settleBackground(realEnd);
-  const std::int64_t target = simulatedNow_.load() + span.count();
-  for (;;) {
-    std::int64_t next;
-    {
-      std::lock_guard guard(timersLock_);
-      while (!timers_.empty() && timers_.begin()->second->cancelled) timers_.erase(timers_.begin());
-      if (timers_.empty()) break;
-      next = timers_.begin()->first.first.time_since_epoch().count();
-    }
-    if (next > target) break;
-    if (next > simulatedNow_.load()) simulatedNow_ = next;
-    runUntilIdle();
-    settleBackground(realEnd);
-  }
-  simulatedNow_ = target;
-  runUntilIdle();
-}
-
-bool MainLoop::runUntil(const std::function<bool()>& done, Duration limit) {
+void MainLoop::runOne(Duration wait) {
   claimThread();
   if (io_.stopped()) io_.restart();
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= end) return false;
-    if (time_ == Time::simulated) fireDue();
-    io_.run_one_for(std::chrono::milliseconds(5));
-  }
-  return true;
+  if (clock_) fireDue();
+  io_.run_one_for(wait);
+}
+
+std::optional<TimePoint> MainLoop::nextDeadline() {
+  std::lock_guard guard(timersLock_);
+  while (!timers_.empty() && timers_.begin()->second->cancelled) timers_.erase(timers_.begin());
+  if (timers_.empty()) return std::nullopt;
+  return timers_.begin()->first.first;
 }
 
 void MainLoop::adopt(std::coroutine_handle<> frame) {

@@ -11,7 +11,8 @@
 #include <stop_token>
 #include <vector>
 
-#include "async/Co.hpp"
+#include "async/LoopClock.hpp"
+#include "async/Task.hpp"
 
 namespace earshot {
 
@@ -43,12 +44,12 @@ class AsyncStream {
     // The suspended coroutine reader, if any.
     std::coroutine_handle<> waiter;
     std::shared_ptr<detail::LoopLife> waiterLife;
-    // A thread blocked in pop(), and the ledger it is parked on (a background task's).
+    // A thread blocked in pop(), and the clock it is parked on (a background task's).
     bool threadWaiting = false;
-    detail::BackgroundLedger* parked = nullptr;
-    // Writers blocked in yield() for room, and the ledgers of those that are background tasks.
+    LoopClock* parked = nullptr;
+    // Writers blocked in yield() for room, and the clocks of those that are background tasks.
     int writersWaiting = 0;
-    std::vector<detail::BackgroundLedger*> writersParked;
+    std::vector<LoopClock*> writersParked;
 
     void checkOneReader() const {
       if (waiter || threadWaiting)
@@ -56,11 +57,11 @@ class AsyncStream {
     }
     // The writer marks a parked reader busy before waking it, so virtual time waits for it.
     void unpark() {
-      if (auto ledger = std::exchange(parked, nullptr)) ledger->begin();
+      if (auto clock = std::exchange(parked, nullptr)) clock->workBusy();
     }
     // Every waiting writer is marked busy before it is woken; one that finds no room parks again.
     void unparkWriters() {
-      for (auto ledger : writersParked) ledger->begin();
+      for (auto clock : writersParked) clock->workBusy();
       writersParked.clear();
     }
     bool full() const { return buffering.waitForRoom && items.size() >= buffering.limit; }
@@ -76,15 +77,15 @@ class AsyncStream {
     void waitForRoom(std::unique_lock<std::mutex>& guard) {
       while (full() && !finished) {
         ++writersWaiting;
-        detail::BackgroundLedger* ledger = detail::parkBackground();
-        if (ledger) writersParked.push_back(ledger);
+        LoopClock* clock = detail::parkBackground();
+        if (clock) writersParked.push_back(clock);
         changed.wait(guard);
         --writersWaiting;
         // Woken by nobody (spuriously): still parked, so busy again by its own hand.
-        if (auto it = std::find(writersParked.begin(), writersParked.end(), ledger);
-            ledger && it != writersParked.end()) {
+        if (auto it = std::find(writersParked.begin(), writersParked.end(), clock);
+            clock && it != writersParked.end()) {
           writersParked.erase(it);
-          ledger->begin();
+          clock->workBusy();
         }
       }
     }

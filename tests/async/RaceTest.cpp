@@ -2,9 +2,11 @@
 
 #include <memory>
 
+#include "support/SimulatedLoop.hpp"
 #include "timing/Race.hpp"
 
 using namespace earshot;
+using earshot::testing::SimulatedLoop;
 using namespace std::chrono_literals;
 
 namespace {
@@ -77,7 +79,7 @@ Co<void> raceAnswered(double within, std::function<Co<T>()> operation,
 }  // namespace
 
 TEST(FirstOf, TaskInTimeWinsAndTheFallbackNeverRuns) {
-  MainLoop loop(MainLoop::Time::simulated);
+  SimulatedLoop loop;
   auto task = spawn(textAfter(1s, "hello"), loop);
   int fallbacks = 0;
   auto outcome = std::make_shared<Outcome>();
@@ -94,7 +96,7 @@ TEST(FirstOf, TaskInTimeWinsAndTheFallbackNeverRuns) {
 }
 
 TEST(FirstOf, DeadlineRunsTheFallbackOnceWithTheStateAtTheDeadline) {
-  MainLoop loop(MainLoop::Time::simulated);
+  SimulatedLoop loop;
   auto never = spawn(textAfter(1000s, "never"), loop);
   std::string transcript = "he";
   int fallbacks = 0;
@@ -117,7 +119,7 @@ TEST(FirstOf, DeadlineRunsTheFallbackOnceWithTheStateAtTheDeadline) {
 }
 
 TEST(FirstOf, TaskEndingAtTheDeadlineStillResumesOnce) {
-  MainLoop loop(MainLoop::Time::simulated);
+  SimulatedLoop loop;
   auto task = spawn(textAfter(4s, "tie"), loop);
   auto outcome = std::make_shared<Outcome>();
   spawn(raceText(
@@ -128,7 +130,7 @@ TEST(FirstOf, TaskEndingAtTheDeadlineStillResumesOnce) {
 }
 
 TEST(FirstOf, AFailedTaskCountsAsEndedWithNoText) {
-  MainLoop loop(MainLoop::Time::simulated);
+  SimulatedLoop loop;
   Completion<std::string> source(loop);
   auto task = spawn(
       [](Completion<std::string> s) -> Co<std::string> { co_return co_await s; }(source), loop);
@@ -144,7 +146,7 @@ TEST(FirstOf, AFailedTaskCountsAsEndedWithNoText) {
 }
 
 TEST(Settled, ResumesAtTheEarlierOfTaskAndDeadline) {
-  MainLoop loop(MainLoop::Time::simulated);
+  SimulatedLoop loop;
   auto quick = spawn(idleFor(1s), loop);
   auto slow = spawn(idleFor(100s), loop);
   auto first = std::make_shared<Outcome>();
@@ -160,7 +162,7 @@ TEST(Settled, ResumesAtTheEarlierOfTaskAndDeadline) {
 }
 
 TEST(Settled, AlreadyFinishedTaskResumesWithoutWaiting) {
-  MainLoop loop(MainLoop::Time::simulated);
+  SimulatedLoop loop;
   auto done = spawn(idleFor(0s), loop);
   loop.runUntilIdle();
   auto outcome = std::make_shared<Outcome>();
@@ -171,7 +173,7 @@ TEST(Settled, AlreadyFinishedTaskResumesWithoutWaiting) {
 }
 
 TEST(Answered, ValueInTimeIsGiven) {
-  MainLoop loop(MainLoop::Time::simulated);
+  SimulatedLoop loop;
   auto outcome = std::make_shared<Answered<std::string>>();
   spawn(raceAnswered<std::string>(
             6.0, [] { return textAfter(2s, "en_US"); }, outcome),
@@ -182,7 +184,7 @@ TEST(Answered, ValueInTimeIsGiven) {
 }
 
 TEST(Answered, ErrorInTimeIsRaisedAndALateOneDropped) {
-  MainLoop loop(MainLoop::Time::simulated);
+  SimulatedLoop loop;
   auto early = std::make_shared<Answered<int>>();
   auto late = std::make_shared<Answered<int>>();
   spawn(raceAnswered<int>(
@@ -203,7 +205,7 @@ TEST(Answered, ErrorInTimeIsRaisedAndALateOneDropped) {
 }
 
 TEST(Answered, LateValueIsReleasedNotDelivered) {
-  MainLoop loop(MainLoop::Time::simulated);
+  SimulatedLoop loop;
   std::weak_ptr<int> watch;
   auto outcome = std::make_shared<Answered<Tracked>>();
   spawn(raceAnswered<Tracked>(
@@ -219,7 +221,7 @@ TEST(Answered, LateValueIsReleasedNotDelivered) {
 }
 
 TEST(Answered, CancellingTheCallerResumesItAtOnceAndLeavesTheOperationRunning) {
-  MainLoop loop(MainLoop::Time::simulated);
+  SimulatedLoop loop;
   std::weak_ptr<int> watch;
   int operationsEnded = 0;
   auto outcome = std::make_shared<Answered<Tracked>>();

@@ -7,8 +7,11 @@
 
 #include "async/Co.hpp"
 #include "async/Stream.hpp"
+#include "support/SimulatedLoop.hpp"
 
 using namespace earshot;
+using earshot::testing::SimulatedLoop;
+using earshot::testing::settle;
 using namespace std::chrono_literals;
 
 namespace {
@@ -34,7 +37,7 @@ Co<bool> sleepFor(Duration span) {
 }  // namespace
 
 TEST(Runtime, TimersFireInDeadlineOrderInVirtualTime) {
-  MainLoop loop(MainLoop::Time::simulated);
+  SimulatedLoop loop;
   std::string order;
   loop.after(3s, [&] { order += "c"; });
   loop.after(1s, [&] { order += "a"; });
@@ -49,7 +52,7 @@ TEST(Runtime, TimersFireInDeadlineOrderInVirtualTime) {
 }
 
 TEST(Runtime, RepeatingTimerRunsUntilCancelled) {
-  MainLoop loop(MainLoop::Time::simulated);
+  SimulatedLoop loop;
   int ticks = 0;
   Timer timer;
   timer = loop.every(150ms, [&] {
@@ -61,7 +64,7 @@ TEST(Runtime, RepeatingTimerRunsUntilCancelled) {
 }
 
 TEST(Runtime, ManyWaitersGetTheValueOfOneActivity) {
-  MainLoop loop(MainLoop::Time::simulated);
+  SimulatedLoop loop;
   auto source = spawn(answerAfter(5s, 41), loop);
   auto first = spawn(addOne(source), loop);
   auto second = spawn(addOne(source), loop);
@@ -79,7 +82,7 @@ TEST(Runtime, ManyWaitersGetTheValueOfOneActivity) {
 }
 
 TEST(Runtime, ErrorsReachTheWaiters) {
-  MainLoop loop(MainLoop::Time::simulated);
+  SimulatedLoop loop;
   auto failing = spawn(fail(), loop);
   loop.advance(1s);
   ASSERT_TRUE(failing.finished());
@@ -87,7 +90,7 @@ TEST(Runtime, ErrorsReachTheWaiters) {
 }
 
 TEST(Runtime, CancellingWakesAPendingSleepAtOnce) {
-  MainLoop loop(MainLoop::Time::simulated);
+  SimulatedLoop loop;
   auto sleeper = spawn(sleepFor(300s), loop);
   loop.advance(1s);
   sleeper.cancel();
@@ -107,7 +110,7 @@ TEST(Runtime, BackgroundWorkCompletesOnTheLoop) {
   auto work = onBackground([&] { return std::this_thread::get_id() != mainThread; }, loop);
   std::thread::id resumedOn;
   work.onDone([&] { resumedOn = std::this_thread::get_id(); });
-  ASSERT_TRUE(loop.runUntil([&] { return resumedOn != std::thread::id{}; }));
+  ASSERT_TRUE(settle(loop, [&] { return resumedOn != std::thread::id{}; }));
   EXPECT_TRUE(work.result());
   EXPECT_EQ(resumedOn, mainThread);
 }
@@ -128,7 +131,7 @@ TEST(Stream, UnboundedKeepsEverythingInOrderAcrossThreads) {
     for (int i = 0; i < 5000; ++i) stream.yield(i);
     stream.finish();
   });
-  ASSERT_TRUE(loop.runUntil([&] { return reader.finished(); }));
+  ASSERT_TRUE(settle(loop, [&] { return reader.finished(); }));
   writer.join();
   auto seen = reader.result();
   ASSERT_EQ(seen.size(), 5000u);
@@ -136,7 +139,7 @@ TEST(Stream, UnboundedKeepsEverythingInOrderAcrossThreads) {
 }
 
 TEST(Stream, NewestPolicyDropsTheOldest) {
-  MainLoop loop(MainLoop::Time::simulated);
+  SimulatedLoop loop;
   AsyncStream<int> stream(Buffering::newest(2));
   for (int i = 1; i <= 5; ++i) stream.yield(i);
   stream.finish();
@@ -172,7 +175,7 @@ TEST(Stream, BoundedMakesAThreadWriterWaitForRoom) {
       while (!stream.finished() || stream.size() > 0) take(stream.tryPop());
     } else {
       auto reader = spawn(drain(stream), loop);
-      ASSERT_TRUE(loop.runUntil([&] { return reader.finished(); }));
+      ASSERT_TRUE(settle(loop, [&] { return reader.finished(); }));
       seen = reader.result();
     }
     writer.join();
@@ -196,7 +199,7 @@ TEST(Stream, FinishingReleasesAWriterWaitingForRoom) {
 }
 
 TEST(Stream, CancellingTheReaderEndsItsWait) {
-  MainLoop loop(MainLoop::Time::simulated);
+  SimulatedLoop loop;
   AsyncStream<int> stream;
   auto reader = spawn(drain(stream), loop);
   loop.runUntilIdle();
@@ -230,7 +233,7 @@ TEST(Runtime, ActivitiesSpawnedFromOtherThreadsRunOnTheLoop) {
   for (int i = 0; i < 4; ++i)
     spawners.emplace_back([&, i] { spawned[i] = spawn(answerAfter(Duration{0}, i), loop); });
   for (auto& t : spawners) t.join();
-  ASSERT_TRUE(loop.runUntil([&] {
+  ASSERT_TRUE(settle(loop, [&] {
     for (auto& a : spawned)
       if (!a->finished()) return false;
     return true;
@@ -238,6 +241,6 @@ TEST(Runtime, ActivitiesSpawnedFromOtherThreadsRunOnTheLoop) {
   for (int i = 0; i < 4; ++i) EXPECT_EQ(spawned[i]->result(), i);
   std::thread::id ranOn;
   loop.post([&] { ranOn = std::this_thread::get_id(); });
-  loop.runUntil([&] { return ranOn != std::thread::id{}; });
+  settle(loop, [&] { return ranOn != std::thread::id{}; });
   EXPECT_EQ(ranOn, mainThread);
 }

@@ -2,8 +2,10 @@
 #include <unistd.h>
 
 #include "async/MainLoop.hpp"
+#include "support/SimulatedLoop.hpp"
 
 using namespace earshot;
+using earshot::testing::settle;
 using namespace std::chrono_literals;
 
 TEST(Watch, UnwatchingFromInsideTheCallbackStopsItAndTheDescriptorMayClose) {
@@ -16,8 +18,8 @@ TEST(Watch, UnwatchingFromInsideTheCallbackStopsItAndTheDescriptorMayClose) {
     loop.unwatch(ends[0]);  // leaves the byte unread: a live watch would fire again at once
   });
   ASSERT_EQ(write(ends[1], "x", 1), 1);
-  ASSERT_TRUE(loop.runUntil([&] { return calls == 1; }, 5s));
-  loop.runUntil([] { return false; }, 50ms);
+  ASSERT_TRUE(settle(loop, [&] { return calls == 1; }, 5s));
+  settle(loop, [] { return false; }, 50ms);
   EXPECT_EQ(calls, 1);
 
   // The owner closes it; a new descriptor may get the same number and be watched afresh.
@@ -30,7 +32,7 @@ TEST(Watch, UnwatchingFromInsideTheCallbackStopsItAndTheDescriptorMayClose) {
     if (read(ends[0], &c, 1) == 1) ++later;
   });
   ASSERT_EQ(write(ends[1], "y", 1), 1);
-  EXPECT_TRUE(loop.runUntil([&] { return later == 1; }, 5s));
+  EXPECT_TRUE(settle(loop, [&] { return later == 1; }, 5s));
   EXPECT_EQ(calls, 1);
   loop.unwatch(ends[0]);
   close(ends[0]);

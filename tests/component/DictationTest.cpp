@@ -2,14 +2,16 @@
 
 #include <memory>
 #include <set>
-#include <thread>
 
 #include "dictation/Dictation.hpp"
 #include "support/EventCapture.hpp"
 #include "support/FakeCapture.hpp"
 #include "support/FakePlatform.hpp"
+#include "support/SimulatedLoop.hpp"
 
 using namespace earshot;
+using earshot::testing::SimulatedLoop;
+using earshot::testing::settle;
 using namespace std::chrono_literals;
 using earshot::testing::FakeAnalyzer;
 using Json = nlohmann::json;
@@ -22,7 +24,7 @@ class DictationPaths : public ::testing::Test {
   void TearDown() override { spoken = Language::portuguese; }
 
   earshot::testing::FakePlatform fake;
-  MainLoop& loop = fake.loop;
+  SimulatedLoop& loop = fake.loop;
   earshot::testing::EventCapture events;
   std::vector<int> exits;
   std::shared_ptr<FakeAnalyzer> analyzer = std::make_shared<FakeAnalyzer>();
@@ -43,16 +45,6 @@ class DictationPaths : public ::testing::Test {
     }
     return out;
   }
-  bool waitForLines(std::size_t count) {
-    for (int i = 0; i < 2000 && events.lines().size() < count; ++i) {
-      loop.runUntilIdle();
-      std::this_thread::sleep_for(1ms);
-    }
-    return events.lines().size() >= count;
-  }
-  void run(Duration span) {
-    for (Duration passed{0}; passed < span; passed += 10ms) loop.advance(10ms);
-  }
   Json last;
 };
 
@@ -64,12 +56,12 @@ TEST_F(DictationPaths, StopDeliversTheFinalTextAfterTheStopDelay) {
   auto dictation = begin();
   loop.runUntilIdle();
   fake.capture.latest()->feed(2);
-  EXPECT_TRUE(waitForLines(3));
+  EXPECT_TRUE(settle(loop, [&] { return events.lines().size() >= 3; }));
   dictation->stop();
   dictation->stop();
   loop.advance(270ms);
   EXPECT_TRUE(exits.empty()) << "the take goes on for 0.28 s after stop";
-  run(1s);
+  loop.advanceInSteps(1s);
   // The final result is a partial too, then the closing event.
   EXPECT_EQ(names(), (Names{"open", "level", "partial", "partial", "final"}));
   EXPECT_EQ(last["text"], "Dear diary.");
@@ -133,7 +125,7 @@ TEST_F(DictationPaths, AStopBeforeTheTakeOpensFinishesItAtOnceOrGivesAnEmptyFina
   auto dictation = begin();
   loop.runUntilIdle();
   dictation->stop();
-  run(2s);
+  loop.advanceInSteps(2s);
   EXPECT_EQ(names(), (Names{"final"}));
   EXPECT_EQ(last["text"], "");
   EXPECT_EQ(exits, std::vector<int>{0});
@@ -175,7 +167,7 @@ TEST_F(DictationPaths, AnUndecidedMicrophoneIsAnnouncedAndATakeWhoseAnalyzerNeve
   auto dictation = begin();
   loop.runUntilIdle();
   dictation->stop();
-  run(1s);
+  loop.advanceInSteps(1s);
   EXPECT_EQ(names(), (Names{"asking", "open", "error"}));
   EXPECT_EQ(last["reason"], "failed");
   EXPECT_EQ(last["detail"], "the analyzer didn't start");

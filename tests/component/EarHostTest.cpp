@@ -8,8 +8,10 @@
 #include "support/EventCapture.hpp"
 #include "support/FakeCapture.hpp"
 #include "support/FakePlatform.hpp"
+#include "support/SimulatedLoop.hpp"
 
 using namespace earshot;
+using earshot::testing::SimulatedLoop;
 using namespace std::chrono_literals;
 using Json = nlohmann::json;
 using Names = std::vector<std::string>;
@@ -34,9 +36,6 @@ class HostListening : public ::testing::Test {
     loop.runUntilIdle();
     return ear;
   }
-  void run(Duration span) {
-    for (Duration passed{0}; passed < span; passed += 10ms) loop.advance(10ms);
-  }
   // One step of a script: host commands, the chord, the key going away, or time passing.
   void step(const std::string& what) {
     if (what == "press") ear->hostPress();
@@ -54,7 +53,7 @@ class HostListening : public ::testing::Test {
     if (what == "language") ear->languageChanged();
     if (what == "key") ear->use("option-space");
     loop.runUntilIdle();
-    run(500ms);
+    loop.advanceInSteps(500ms);
   }
   Names names() {
     Names out;
@@ -68,7 +67,7 @@ class HostListening : public ::testing::Test {
   }
 
   earshot::testing::FakePlatform fake;
-  MainLoop& loop = fake.loop;
+  SimulatedLoop& loop = fake.loop;
   earshot::testing::EventCapture events;
   std::shared_ptr<Ear> ear;
   std::vector<int> exits;
@@ -132,10 +131,10 @@ TEST_F(HostListening, AHoldTheHostStartedIsNotEndedByTheKeyStateButByTheLimit) {
   names();
   fake.hotKeys.keysDown.clear();
   ear->hostPress();
-  run(2s);
+  loop.advanceInSteps(2s);
   EXPECT_EQ(names(), (Names{"down:1", "open:1"}));
   for (int k = 0; k < 119; ++k) loop.advance(1s);
-  run(300ms);
+  loop.advanceInSteps(300ms);
   EXPECT_EQ(names(), (Names{"cancelled:1"}));
 }
 
@@ -215,13 +214,13 @@ TEST_F(HostListening, ADesktopKeyLostIsTakenAgainWithABackOff) {
   EXPECT_EQ(names(), (Names{"error:key-lost"}));
   const int before = fake.hotKeys.adds;
   // Tries at 1, 3 and 7 s, quietly.
-  run(7500ms);
+  loop.advanceInSteps(7500ms);
   EXPECT_EQ(fake.hotKeys.adds - before, 3);
   EXPECT_TRUE(names().empty());
   fake.hotKeys.refusals.clear();
-  run(8s);
+  loop.advanceInSteps(8s);
   EXPECT_EQ(names(), (Names{"ready"}));
-  run(60s);
+  loop.advanceInSteps(60s);
   EXPECT_TRUE(names().empty());
 }
 
@@ -246,7 +245,7 @@ TEST_F(HostListening, ATriggerTheUserChangesIsAnnouncedAndOneTakenAwayIsLostUnti
   EXPECT_EQ(names(), (Names{"down:1", "open:1", "up:1", "error:key-lost"}));
   // Not bound again behind the user's back.
   const int adds = fake.hotKeys.adds;
-  run(60s);
+  loop.advanceInSteps(60s);
   EXPECT_EQ(fake.hotKeys.adds, adds);
   ear->languageChanged();
   fake.hotKeys.grants = HotKeyService::Trigger{"Alt+Space", optionSpace};
@@ -279,7 +278,7 @@ TEST_P(PendingBinds, LeaveHoldsServedAndNoKeyRegisteredUntilTheAnswer) {
     if (what == "answer lost") fake.hotKeys.answer(HotKeyService::lost);
     if (what == "answer refused") fake.hotKeys.answer(HotKeyService::refused);
     if (what == "other key") ear->use("control-shift-space");
-    if (what == "wait") run(1s);
+    if (what == "wait") loop.advanceInSteps(1s);
     step(what);
   }
   EXPECT_EQ(names(), GetParam().names);

@@ -1,14 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <thread>
 
 #include "listener/Ear.hpp"
 #include "support/EventCapture.hpp"
 #include "support/FakeCapture.hpp"
 #include "support/FakePlatform.hpp"
+#include "support/SimulatedLoop.hpp"
 
 using namespace earshot;
+using earshot::testing::SimulatedLoop;
+using earshot::testing::settle;
 using namespace std::chrono_literals;
 using earshot::testing::FakeAnalyzer;
 using Json = nlohmann::json;
@@ -51,16 +53,6 @@ class Listening : public ::testing::Test {
     fake.hotKeys.keysDown.erase(combo.keyCode);
     fake.hotKeys.release(combo);
   }
-  void run(Duration span) {
-    for (Duration passed{0}; passed < span; passed += 10ms) loop.advance(10ms);
-  }
-  bool waitForLines(std::size_t count) {
-    for (int i = 0; i < 2000 && events.lines().size() < count; ++i) {
-      loop.runUntilIdle();
-      std::this_thread::sleep_for(1ms);
-    }
-    return events.lines().size() >= count;
-  }
   // "name:id" for each event not taken yet; keeps them for inspection.
   Names names() {
     Names out;
@@ -79,7 +71,7 @@ class Listening : public ::testing::Test {
   }
 
   earshot::testing::FakePlatform fake;
-  MainLoop& loop = fake.loop;
+  SimulatedLoop& loop = fake.loop;
   earshot::testing::EventCapture events;
   std::vector<Json> taken;
   std::vector<int> exits;
@@ -94,10 +86,10 @@ TEST_F(Listening, AHoldGivesItsEventsInOrderAndTheFinalWithTheTimeHeld) {
   loop.runUntilIdle();
   fake.capture.latest()->feed(2);
   // "ready" and the five events before "up": both partials must be in before the release.
-  EXPECT_TRUE(waitForLines(6));
+  EXPECT_TRUE(settle(loop, [&] { return events.lines().size() >= 6; }));
   loop.advance(1s);
   release();
-  run(1s);
+  loop.advanceInSteps(1s);
   EXPECT_EQ(names(), (Names{"down:1", "open:1", "level:1", "partial:1", "partial:1", "up:1",
                             "partial:1", "final:1"}));
   EXPECT_EQ(find("final")["text"], "open firefox");
@@ -117,7 +109,7 @@ TEST_F(Listening, TwoQuickHoldsKeepTheirOwnNumbers) {
   press();
   loop.runUntilIdle();
   release();
-  run(2s);
+  loop.advanceInSteps(2s);
   const Names got = names();
   std::vector<std::string> finals;
   for (const auto& event : taken)
@@ -138,7 +130,7 @@ TEST_F(Listening, ALevelOnItsWayWhenTheHoldIsCancelledIsNotSent) {
   fake.capture.latest()->feed(1);
   fake.hotKeys.press(escape);
   release();
-  run(1s);
+  loop.advanceInSteps(1s);
   EXPECT_EQ(names(), (Names{"down:1", "open:1", "cancelled:1"}));
 }
 
@@ -192,7 +184,7 @@ TEST_F(Listening, EscapeCancelsWithAnySubsetOfTheChordsModifiersAndThePoolOnlyGr
     ASSERT_TRUE(fake.hotKeys.press({VoiceKeyCombo::escapeKey, mods})) << mods;
     fake.hotKeys.release({VoiceKeyCombo::escapeKey, mods});
     release(controlOption);
-    run(500ms);
+    loop.advanceInSteps(500ms);
     const Names got = names();
     ASSERT_EQ(got.size(), 3u) << mods;
     EXPECT_EQ(got[2].substr(0, 10), "cancelled:") << mods;
@@ -205,14 +197,14 @@ TEST_F(Listening, EscapeCancelsWithAnySubsetOfTheChordsModifiersAndThePoolOnlyGr
   EXPECT_EQ(ear->escapePool(), 7u);
   EXPECT_EQ(fake.hotKeys.registered().count({VoiceKeyCombo::escapeKey, 0x0900}), 0u);
   release({VoiceKeyCombo::space, 0x1900});
-  run(500ms);
+  loop.advanceInSteps(500ms);
   ear->use("option-space");
   press();
   loop.runUntilIdle();
   EXPECT_EQ(ear->escapePool(), 7u) << "never shrinks";
   EXPECT_EQ(fake.hotKeys.registered().size(), 3u) << "the key, option-Escape and Escape";
   release();
-  run(500ms);
+  loop.advanceInSteps(500ms);
 }
 
 TEST_F(Listening, TheWatchdogRecoversALostReleaseOnlyWhenTheKeyStateIsTrusted) {
@@ -220,12 +212,12 @@ TEST_F(Listening, TheWatchdogRecoversALostReleaseOnlyWhenTheKeyStateIsTrusted) {
   names();
   says({}, "lost");
   press();
-  run(500ms);
+  loop.advanceInSteps(500ms);
   fake.hotKeys.keysDown.clear();  // the key comes up, and X never says so
   loop.advance(150ms);
   EXPECT_EQ(names(), (Names{"down:1", "open:1"}));
   loop.advance(150ms);
-  run(1s);
+  loop.advanceInSteps(1s);
   EXPECT_EQ(names(), (Names{"up:1", "partial:1", "final:1"}));
   // The late release does nothing, and the next press is a new hold.
   fake.hotKeys.release(optionSpace);
@@ -233,12 +225,12 @@ TEST_F(Listening, TheWatchdogRecoversALostReleaseOnlyWhenTheKeyStateIsTrusted) {
   loop.runUntilIdle();
   EXPECT_EQ(names().front(), "down:2");
   release();
-  run(1s);
+  loop.advanceInSteps(1s);
   names();
 
   // Untrusted: the key did not read as down at the press; only the 120 s limit ends it.
   fake.hotKeys.press(optionSpace);
-  run(10s);
+  loop.advanceInSteps(10s);
   EXPECT_EQ(names(), (Names{"down:3", "open:3"}));
   for (int i = 0; i < 111; ++i) loop.advance(1s);
   EXPECT_EQ(names(), (Names{"cancelled:3"}));
@@ -274,11 +266,11 @@ TEST_F(Listening, AKeyStillHeldAfterTheLimitStartsNothingUntilItIsLetGoAndPresse
       fake.hotKeys.press(optionSpace);
       loop.advance(30ms);
     }
-    run(1s);
+    loop.advanceInSteps(1s);
     EXPECT_EQ(names(), Names{}) << "a repeat of the cancelled press started a hold";
     fake.hotKeys.keysDown.erase(optionSpace.keyCode);
     if (row.releaseSent) fake.hotKeys.release(optionSpace);
-    run(500ms);
+    loop.advanceInSteps(500ms);
     EXPECT_EQ(names(), Names{});
     says({}, "");
     press();
@@ -286,7 +278,7 @@ TEST_F(Listening, AKeyStillHeldAfterTheLimitStartsNothingUntilItIsLetGoAndPresse
     ++id;
     EXPECT_EQ(names().front(), hold("down"));
     release();
-    run(1s);
+    loop.advanceInSteps(1s);
     names();
   }
 }
@@ -304,7 +296,7 @@ TEST_F(Listening, KeyChangesAndLanguageChangesDuringAHold) {
   EXPECT_EQ(names(), (Names{"down:1", "open:1", "ready"}));
   EXPECT_EQ(find("ready")["key"], "⌥ Espaço");
   ear->use("control-option-space");
-  run(1s);
+  loop.advanceInSteps(1s);
   EXPECT_EQ(names(), (Names{"up:1", "ready", "partial:1", "final:1"}));
   EXPECT_EQ(find("ready")["name"], "control-option-space");
   EXPECT_EQ(find("final")["text"], "kept english");

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "support/FakeCapture.hpp"
+#include "support/SimulatedLoop.hpp"
 
 using namespace earshot;
 using namespace earshot::testing;
@@ -16,7 +17,7 @@ class FakeCaptureEnding : public ::testing::TestWithParam<bool> {};
 
 TEST_P(FakeCaptureEnding, IsSynchronousWithAFeederThread) {
   const bool stopping = GetParam();
-  MainLoop loop(MainLoop::Time::simulated);
+  SimulatedLoop loop;
   FakeCapture capture(loop);
   auto engine = std::static_pointer_cast<FakeCaptureEngine>(capture.makeEngine());
   std::atomic<int> calls{0};

@@ -10,8 +10,11 @@
 #include "support/AudioFiles.hpp"
 #include "support/EventCapture.hpp"
 #include "support/FakePlatform.hpp"
+#include "support/SimulatedLoop.hpp"
 
 using namespace earshot;
+using earshot::testing::SimulatedLoop;
+using earshot::testing::settle;
 using earshot::testing::EventCapture;
 using earshot::testing::FakeAnalyzer;
 using earshot::testing::FakePlatform;
@@ -29,7 +32,7 @@ class FileTranscription : public ::testing::Test {
   }
   FakePlatform fake;
   FakeSpeechService& service = fake.speech;
-  MainLoop& loop = fake.loop;
+  SimulatedLoop& loop = fake.loop;
   earshot::testing::TemporaryFolder dir;
 };
 
@@ -104,7 +107,7 @@ TEST_F(FileTranscription, FileModeAnswersOnceWithTheTextOrTheError) {
   std::atomic<int> status{-1};
   auto answer = std::make_shared<Answer>([&](int s) { status = s; });
   startFileMode(fake, dir.file("tone.wav"), answer);
-  ASSERT_TRUE(loop.runUntil([&] { return status != -1; }));
+  ASSERT_TRUE(settle(loop, [&] { return status != -1; }));
   EXPECT_EQ(status, 0);
   EXPECT_EQ(captured.next(), (nlohmann::json{{"event", "final"}, {"text", "open the door"}}));
   loop.advance(seconds(200));  // the timer finds the answer given
@@ -114,7 +117,7 @@ TEST_F(FileTranscription, FileModeAnswersOnceWithTheTextOrTheError) {
   status = -1;
   answer = std::make_shared<Answer>([&](int s) { status = s; });
   startFileMode(fake, dir.file("tone.wav"), answer);
-  ASSERT_TRUE(loop.runUntil([&] { return status != -1; }));
+  ASSERT_TRUE(settle(loop, [&] { return status != -1; }));
   EXPECT_EQ(status, 1);
   EXPECT_EQ(
       captured.next(),
@@ -131,7 +134,7 @@ TEST_F(FileTranscription, FileModeGivesUpAfter180Seconds) {
   std::atomic<int> status{-1};
   auto answer = std::make_shared<Answer>([&](int s) { status = s; });
   startFileMode(fake, dir.file("tone.wav"), answer);
-  ASSERT_TRUE(loop.runUntil([&] { return analyzer->started(); }));
+  ASSERT_TRUE(settle(loop, [&] { return analyzer->started(); }));
   loop.advance(seconds(179.9));
   EXPECT_EQ(status, -1);
   loop.advance(seconds(0.2));

@@ -8,6 +8,7 @@
 #include "platform/PlatformError.hpp"
 #include "support/AppFixtures.hpp"
 #include "support/EventCapture.hpp"
+#include "support/SimulatedLoop.hpp"
 
 using earshot::MainLoop;
 using earshot::PlatformError;
@@ -30,7 +31,7 @@ class Lookup : public ::testing::Test {
 
   TemporaryFolder root;
   FixtureWorkspace workspace{root.path() + "/sys", root.path() + "/home"};
-  MainLoop loop{MainLoop::Time::simulated};
+  SimulatedLoop loop;
   std::vector<int> exits;
   EventCapture lines;
 };

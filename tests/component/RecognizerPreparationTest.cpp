@@ -7,9 +7,11 @@
 #include "speech/Failure.hpp"
 #include "speech/Recognizer.hpp"
 #include "support/FakeSpeech.hpp"
+#include "support/SimulatedLoop.hpp"
 #include "timing/Race.hpp"
 
 using namespace earshot;
+using earshot::testing::SimulatedLoop;
 using earshot::testing::FakeSpeechService;
 using Strings = std::vector<std::string>;
 
@@ -25,7 +27,7 @@ class Preparation : public ::testing::Test {
     return activity.result();
   }
 
-  MainLoop loop{MainLoop::Time::simulated};
+  SimulatedLoop loop;
   FakeSpeechService service;
   Recognizer recognizer{service};
 };

@@ -8,8 +8,11 @@
 #include "speech/Take.hpp"
 #include "support/FakeCapture.hpp"
 #include "support/FakePlatform.hpp"
+#include "support/SimulatedLoop.hpp"
 
 using namespace earshot;
+using earshot::testing::SimulatedLoop;
+using earshot::testing::settle;
 using namespace std::chrono_literals;
 using earshot::testing::FakeAnalyzer;
 using earshot::testing::FakePlatform;
@@ -20,7 +23,7 @@ namespace {
 class Takes : public ::testing::Test {
  protected:
   FakePlatform fake;
-  MainLoop& loop = fake.loop;
+  SimulatedLoop& loop = fake.loop;
   std::shared_ptr<SpeechInput> speech = std::make_shared<SpeechInput>(fake.platform);
   std::vector<std::pair<std::int64_t, std::string>> partials;
 
@@ -45,22 +48,13 @@ class Takes : public ::testing::Test {
   Activity<std::string> finish(TakeRef take) { return spawn(speech->finish(take), loop); }
   // Waits in virtual time for an activity that ends on its own.
   template <class T>
-  T settle(const Activity<T>& activity, Duration limit = 1s) {
+  T outcome(const Activity<T>& activity, Duration limit = 1s) {
     for (Duration passed{0}; !activity.finished() && passed < limit; passed += 10ms)
       loop.advance(10ms);
     EXPECT_TRUE(activity.finished());
     return activity.result();
   }
   std::shared_ptr<earshot::testing::FakeCaptureEngine> engine() { return fake.capture.latest(); }
-  // Results reach the main loop from the recognizer's threads: wait a little real time for them.
-  bool waitFor(const std::function<bool()>& done) {
-    for (int i = 0; i < 2000; ++i) {
-      loop.runUntilIdle();
-      if (done()) return true;
-      std::this_thread::sleep_for(1ms);
-    }
-    return done();
-  }
 
   static SpeechFailure::Case failureOf(const Activity<TakeRef>& opening) {
     try {
@@ -89,7 +83,7 @@ TEST_F(Takes, ATakeCapturesStreamsWholeTextsAndFinishesWithTheFinalOne) {
   EXPECT_FALSE(engine()->isRunning());
   EXPECT_FALSE(speech->isRunning());
   EXPECT_EQ(engine()->feed(1), 0);
-  EXPECT_EQ(settle(ending), "Hello world.");
+  EXPECT_EQ(outcome(ending), "Hello world.");
   EXPECT_EQ(partials, (std::vector<std::pair<std::int64_t, std::string>>{
                           {7, "hel"}, {7, "hello"}, {7, "hello word"}, {7, "Hello world."}}));
   EXPECT_FALSE(take->failed());
@@ -126,10 +120,10 @@ TEST_F(Takes, ANewerTakeReleasesTheCurrentOneWhoseTextCanStillBeCollected) {
   auto newer = std::make_shared<FakeAnalyzer>();
   TakeRef second = open(2, newer);
   EXPECT_TRUE(speech->isRunning());
-  EXPECT_EQ(settle(finish(first)), "first words");
+  EXPECT_EQ(outcome(finish(first)), "first words");
   // The newer analyzer started only after the older take had ended.
   EXPECT_TRUE(newer->started());
-  EXPECT_EQ(settle(finish(second)), "");
+  EXPECT_EQ(outcome(finish(second)), "");
 }
 
 TEST_F(Takes, OpeningsAreSerialisedAndAWaitIsBoundedByFourSeconds) {
@@ -206,15 +200,15 @@ TEST_F(Takes, FinishingTwiceGivesTheSameTextAndAStuckEndingGivesTheTextAtEightSe
   analyzer->neverFinish = true;
   TakeRef take = open(1, analyzer);
   engine()->feed(1);
-  EXPECT_TRUE(waitFor([&] { return !partials.empty(); }));
+  EXPECT_TRUE(settle(loop, [&] { return !partials.empty(); }));
   auto first = finish(take);
   auto second = finish(take);
   loop.runUntilIdle();
   loop.advance(7900ms);
   EXPECT_FALSE(first.finished());
   loop.advance(200ms);
-  EXPECT_EQ(settle(first), "so far");
-  EXPECT_EQ(settle(second), "so far");
+  EXPECT_EQ(outcome(first), "so far");
+  EXPECT_EQ(outcome(second), "so far");
   EXPECT_TRUE(analyzer->wasCancelled()) << "the analyzer outliving the deadline is stopped";
 }
 
@@ -226,7 +220,7 @@ TEST_F(Takes, CancellingEndsEverythingAndAFinishAfterwardsIsEmpty) {
   speech->cancel(take);
   EXPECT_FALSE(engine()->isRunning());
   EXPECT_FALSE(speech->isRunning());
-  EXPECT_EQ(settle(finish(take)), "");
+  EXPECT_EQ(outcome(finish(take)), "");
   EXPECT_FALSE(take->failed());
 }
 
@@ -261,7 +255,7 @@ TEST_F(Takes, AnAnalyzerThatNeverStartsMarksTheTakeFailed) {
     if (*row.final) analyzer->script = {{row.final, true}};
     if (row.fails) analyzer->failWith = std::make_exception_ptr(std::runtime_error("no decoder"));
     TakeRef take = open(++id, analyzer);
-    EXPECT_EQ(settle(finish(take)), row.final);
+    EXPECT_EQ(outcome(finish(take)), row.final);
     EXPECT_EQ(take->failed(), row.failed);
   }
 }
@@ -312,11 +306,11 @@ TEST_F(Takes, ACapturingTakeKeepsMovingToNewEnginesFurtherApartEachTime) {
     EXPECT_TRUE(engine()->isRunning());
     engine()->feed(1);
   }
-  EXPECT_TRUE(waitFor([&] { return partials.size() == rows.size() + 1; }));
+  EXPECT_TRUE(settle(loop, [&] { return partials.size() == rows.size() + 1; }));
   ASSERT_FALSE(partials.empty());
   EXPECT_EQ(partials.back().second, words) << "one recognition across every engine";
   auto ending = finish(take);
-  settle(ending);
+  outcome(ending);
 }
 
 TEST_F(Takes, ARunningEngineKeepsItsTakeAndTheNextOpeningRebuilds) {
@@ -381,7 +375,7 @@ TEST_F(Takes, ASlowVocabularyDelaysTheAnalyzerNotTheCapture) {
   loop.runUntilIdle();
   EXPECT_FALSE(engine()->isRunning());
   vocabulary.answer.set_value();
-  EXPECT_EQ(settle(ending), "firefox");
+  EXPECT_EQ(outcome(ending), "firefox");
   ASSERT_EQ(fake.speech.analyzerModules.size(), 1u);
   EXPECT_EQ(fake.speech.analyzerModules.front().vocabulary, vocabulary.words);
   EXPECT_EQ(analyzer->inputs(), 4u);
@@ -402,7 +396,7 @@ TEST_F(Takes, ATakeCancelledBeforeItsVocabularyCameMakesNoAnalyzer) {
   analyzer->script = {{"gimp", true}};
   TakeRef next = open(5, analyzer);
   engine()->feed(1);
-  EXPECT_EQ(settle(finish(next)), "gimp");
+  EXPECT_EQ(outcome(finish(next)), "gimp");
   EXPECT_EQ(analyzersMade(fake.speech), 1u);
 }
 

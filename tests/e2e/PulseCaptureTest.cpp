@@ -18,6 +18,7 @@
 #include "support/AudioFiles.hpp"
 #include "support/Process.hpp"
 #include "support/PulseServer.hpp"
+#include "support/SimulatedLoop.hpp"
 #include "support/TemporaryFolder.hpp"
 
 using namespace earshot;
@@ -124,7 +125,7 @@ class PulseCaptureTest : public ::testing::Test {
   }
 
   bool serveUntil(const std::function<bool()>& done, Duration limit = 10s) {
-    return loop_.runUntil(done, limit);
+    return settle(loop_, done, limit);
   }
 
   TemporaryFolder folder_;

@@ -8,6 +8,7 @@
 #include "support/Child.hpp"
 #include "support/HangUpXServer.hpp"
 #include "support/Process.hpp"
+#include "support/SimulatedLoop.hpp"
 #include "support/XServer.hpp"
 
 // Last: Xlib's macros.
@@ -23,6 +24,7 @@ using earshot::linux_platform::X11HotKeys;
 using earshot::linux_platform::X11Windows;
 using earshot::testing::Child;
 using earshot::testing::HangUpXServer;
+using earshot::testing::settle;
 using earshot::testing::XServer;
 
 namespace {
@@ -70,7 +72,7 @@ class X11 : public ::testing::Test {
   }
 
   bool waitFor(const std::function<bool()>& done) {
-    return loop.runUntil(done, std::chrono::seconds(10));
+    return settle(loop, done, std::chrono::seconds(10));
   }
 
   std::shared_ptr<VoiceHotKey> counted(int& downs, int& ups) {
@@ -283,7 +285,7 @@ TEST_F(X11, ChordsFollowTheirKeysWhenTheLayoutChanges) {
                                         {"-display", server.display(), "-layout", layout}, options);
     ASSERT_EQ(result.status, 0) << result.err;
     // The server tells every client of the new mapping; the loop takes the news in.
-    loop.runUntil([] { return false; }, std::chrono::milliseconds(300));
+    settle(loop, [] { return false; }, std::chrono::milliseconds(300));
     events.clear();
     xdotool({"key", "ctrl+z", "key", "ctrl+y"});
     ASSERT_TRUE(waitFor([&] { return count({2, false}) == 1; }));
@@ -327,7 +329,7 @@ TEST(X11ServerGone, TheProcessLivesOnAndRegistrationsFail) {
   ASSERT_EQ(service.add(VoiceKeyCombo::optionSpace, {7, 1}).status, 0);
   server.reset();
   // The loop sees the connection close; Xlib's own handler would end the process here.
-  EXPECT_TRUE(loop.runUntil([&] { return !service.installed(); }));
+  EXPECT_TRUE(settle(loop, [&] { return !service.installed(); }));
   EXPECT_NE(service.add(VoiceKeyCombo::controlOptionSpace, {7, 2}).status, 0);
   EXPECT_FALSE(service.isKeyDown(49));
   // No check of a reconnection here: a parallel test's Xvfb may already own the display number.

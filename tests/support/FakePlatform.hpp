@@ -14,6 +14,7 @@
 #include "support/FakeCapture.hpp"
 #include "support/FakeHotKeyService.hpp"
 #include "support/FakeSpeech.hpp"
+#include "support/SimulatedLoop.hpp"
 #include "support/TemporaryFolder.hpp"
 
 namespace earshot::testing {
@@ -26,7 +27,7 @@ class FakePlatform {
 
   operator Platform&() { return platform; }
 
-  MainLoop loop{MainLoop::Time::simulated};
+  SimulatedLoop loop;
   FakeHotKeyService hotKeys;
   // The workspace's system root is `root/sys`, its home `root/home`.
   TemporaryFolder root;

@@ -9,8 +9,10 @@
 #include "speech/SpeechInput.hpp"
 #include "speech/TranscriptBox.hpp"
 #include "support/FakePlatform.hpp"
+#include "support/SimulatedLoop.hpp"
 
 using namespace earshot;
+using earshot::testing::SimulatedLoop;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -239,7 +241,7 @@ TEST(Transcript, JoinsFinalsAndReplacesTheVolatileText) {
 
 TEST(Sinks, CarryValuesToTheMainThreadWhileTheSpeechInputLives) {
   earshot::testing::FakePlatform fake;
-  MainLoop& loop = fake.loop;
+  SimulatedLoop& loop = fake.loop;
   auto speech = std::make_shared<SpeechInput>(fake.platform);
   std::vector<std::pair<std::int64_t, float>> levels;
   std::vector<std::pair<std::int64_t, std::string>> partials;
