@@ -49,11 +49,15 @@ int main(int argc, char** argv) {
     const auto sentAt = Clock::now();
     XTestFakeKeyEvent(sender, space, True, CurrentTime);
     XFlush(sender);
-    if (!settle(loop, [&] { return down; }, std::chrono::seconds(5))) break;
+    if (!settle(
+            loop, [&] { return down; }, std::chrono::seconds(5)))
+      break;
     micros.push_back(std::chrono::duration<double, std::micro>(pressedAt - sentAt).count());
     XTestFakeKeyEvent(sender, space, False, CurrentTime);
     XFlush(sender);
-    if (!settle(loop, [&] { return !down; }, std::chrono::seconds(5))) break;
+    if (!settle(
+            loop, [&] { return !down; }, std::chrono::seconds(5)))
+      break;
   }
   XTestFakeKeyEvent(sender, alt, False, CurrentTime);
   XCloseDisplay(sender);

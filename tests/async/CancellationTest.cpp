@@ -14,8 +14,8 @@
 #include "timing/Race.hpp"
 
 using namespace earshot;
-using earshot::testing::SimulatedLoop;
 using earshot::testing::settle;
+using earshot::testing::SimulatedLoop;
 using namespace std::chrono_literals;
 
 namespace {
@@ -161,7 +161,8 @@ TEST(Cancellation, ReachesBackgroundWorkAndAThreadBlockedInPop) {
         return true;
       },
       loop);
-  ASSERT_FALSE(settle(loop, [&] { return reader.finished(); }, 50ms));
+  ASSERT_FALSE(settle(
+      loop, [&] { return reader.finished(); }, 50ms));
   reader.cancel();
   polling.cancel();
   ASSERT_TRUE(settle(loop, [&] { return reader.finished() && polling.finished(); }));

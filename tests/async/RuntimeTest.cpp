@@ -10,8 +10,8 @@
 #include "support/SimulatedLoop.hpp"
 
 using namespace earshot;
-using earshot::testing::SimulatedLoop;
 using earshot::testing::settle;
+using earshot::testing::SimulatedLoop;
 using namespace std::chrono_literals;
 
 namespace {

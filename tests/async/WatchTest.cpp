@@ -18,8 +18,10 @@ TEST(Watch, UnwatchingFromInsideTheCallbackStopsItAndTheDescriptorMayClose) {
     loop.unwatch(ends[0]);  // leaves the byte unread: a live watch would fire again at once
   });
   ASSERT_EQ(write(ends[1], "x", 1), 1);
-  ASSERT_TRUE(settle(loop, [&] { return calls == 1; }, 5s));
-  settle(loop, [] { return false; }, 50ms);
+  ASSERT_TRUE(settle(
+      loop, [&] { return calls == 1; }, 5s));
+  settle(
+      loop, [] { return false; }, 50ms);
   EXPECT_EQ(calls, 1);
 
   // The owner closes it; a new descriptor may get the same number and be watched afresh.
@@ -32,7 +34,8 @@ TEST(Watch, UnwatchingFromInsideTheCallbackStopsItAndTheDescriptorMayClose) {
     if (read(ends[0], &c, 1) == 1) ++later;
   });
   ASSERT_EQ(write(ends[1], "y", 1), 1);
-  EXPECT_TRUE(settle(loop, [&] { return later == 1; }, 5s));
+  EXPECT_TRUE(settle(
+      loop, [&] { return later == 1; }, 5s));
   EXPECT_EQ(calls, 1);
   loop.unwatch(ends[0]);
   close(ends[0]);

@@ -13,12 +13,12 @@
 #include "support/SimulatedLoop.hpp"
 
 using namespace earshot;
-using earshot::testing::SimulatedLoop;
-using earshot::testing::settle;
 using earshot::testing::EventCapture;
 using earshot::testing::FakeAnalyzer;
 using earshot::testing::FakePlatform;
 using earshot::testing::FakeSpeechService;
+using earshot::testing::settle;
+using earshot::testing::SimulatedLoop;
 
 namespace {
 

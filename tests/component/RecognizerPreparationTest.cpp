@@ -11,8 +11,8 @@
 #include "timing/Race.hpp"
 
 using namespace earshot;
-using earshot::testing::SimulatedLoop;
 using earshot::testing::FakeSpeechService;
+using earshot::testing::SimulatedLoop;
 using Strings = std::vector<std::string>;
 
 namespace {

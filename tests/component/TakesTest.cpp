@@ -11,8 +11,8 @@
 #include "support/SimulatedLoop.hpp"
 
 using namespace earshot;
-using earshot::testing::SimulatedLoop;
 using earshot::testing::settle;
+using earshot::testing::SimulatedLoop;
 using namespace std::chrono_literals;
 using earshot::testing::FakeAnalyzer;
 using earshot::testing::FakePlatform;

@@ -285,7 +285,8 @@ TEST_F(X11, ChordsFollowTheirKeysWhenTheLayoutChanges) {
                                         {"-display", server.display(), "-layout", layout}, options);
     ASSERT_EQ(result.status, 0) << result.err;
     // The server tells every client of the new mapping; the loop takes the news in.
-    settle(loop, [] { return false; }, std::chrono::milliseconds(300));
+    settle(
+        loop, [] { return false; }, std::chrono::milliseconds(300));
     events.clear();
     xdotool({"key", "ctrl+z", "key", "ctrl+y"});
     ASSERT_TRUE(waitFor([&] { return count({2, false}) == 1; }));
