@@ -1,8 +1,11 @@
 // The listener's holds driven by the host, keys the desktop decides, and keys that are lost.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <set>
+#include <sstream>
+#include <string>
 
 #include "listener/Ear.hpp"
 #include "support/EventCapture.hpp"
@@ -20,6 +23,22 @@ namespace {
 
 constexpr VoiceKeyCombo optionSpace = VoiceKeyCombo::optionSpace;
 
+constexpr VoiceKeyCombo escape{VoiceKeyCombo::escapeKey, 0};
+
+// "150ms", "2s": a span of a scenario.
+Duration spanOf(const std::string& text) {
+  const bool millis = text.size() > 2 && text.compare(text.size() - 2, 2, "ms") == 0;
+  const long count = std::stol(text.substr(0, text.size() - (millis ? 2 : 1)));
+  return millis ? Duration(std::chrono::milliseconds(count)) : std::chrono::seconds(count);
+}
+
+Names split(const std::string& text) {
+  Names words;
+  std::istringstream in(text);
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
+
 class HostListening : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -36,34 +55,90 @@ class HostListening : public ::testing::Test {
     loop.runUntilIdle();
     return ear;
   }
-  // One step of a script: host commands, the chord, the key going away, or time passing.
-  void step(const std::string& what) {
-    if (what == "press") ear->hostPress();
-    if (what == "release") ear->hostRelease();
-    if (what == "cancel") ear->hostCancel();
-    if (what == "chord down") {
+  // One action of a scenario: the user's chord and the key state X reads, the host's commands,
+  // the desktop's answers, the recognizer's next words, or time passing. Time passes only when
+  // the line says so.
+  void act(const std::string& what) {
+    const Names words = split(what);
+    const std::string& verb = words.at(0);
+    const std::string rest = what.size() > verb.size() ? what.substr(verb.size() + 1) : "";
+    if (what == "press") {
+      ear->hostPress();
+    } else if (what == "release") {
+      ear->hostRelease();
+    } else if (what == "cancel") {
+      ear->hostCancel();
+    } else if (what == "chord down") {
       fake.hotKeys.keysDown.insert(optionSpace.keyCode);
       fake.hotKeys.press(optionSpace);
-    }
-    if (what == "chord up") {
+    } else if (what == "chord up") {
       fake.hotKeys.keysDown.erase(optionSpace.keyCode);
       fake.hotKeys.release(optionSpace);
+    } else if (what == "chord down untrusted") {  // the key does not read as down
+      fake.hotKeys.press(optionSpace);
+    } else if (what == "chord up late") {  // the release event alone
+      fake.hotKeys.release(optionSpace);
+    } else if (what == "keys read up") {  // and X never says so
+      fake.hotKeys.keysDown.clear();
+    } else if (what == "escape") {
+      fake.hotKeys.press(escape);
+    } else if (what == "lost") {
+      fake.hotKeys.loseAll("gone");
+    } else if (what == "language") {
+      ear->languageChanged();
+    } else if (what == "key") {
+      ear->use("option-space");
+    } else if (what == "other key") {
+      ear->use("control-shift-space");
+    } else if (what == "answer") {
+      fake.hotKeys.answer();
+    } else if (what == "answer lost") {
+      fake.hotKeys.answer(HotKeyService::lost);
+    } else if (what == "answer refused") {
+      fake.hotKeys.answer(HotKeyService::refused);
+    } else if (verb == "says") {  // the next take's final text
+      auto analyzer = std::make_shared<earshot::testing::FakeAnalyzer>();
+      if (!rest.empty()) analyzer->script = {{rest, true}};
+      fake.speech.nextAnalyzer = analyzer;
+    } else if (verb == "feed") {
+      fake.capture.latest()->feed(std::stoi(rest));
+    } else if (what == "idle") {
+      loop.runUntilIdle();
+    } else if (verb[0] == '+') {  // one move of the clock
+      loop.advance(spanOf(verb.substr(1)));
+    } else if (verb == "run") {  // "run 2s", or "run 111s by 1s"
+      if (words.size() == 4)
+        loop.advanceInSteps(spanOf(words[1]), spanOf(words[3]));
+      else
+        loop.advanceInSteps(spanOf(words.at(1)));
+    } else {
+      ADD_FAILURE() << "no such step: " << what;
     }
-    if (what == "lost") fake.hotKeys.loseAll("gone");
-    if (what == "language") ear->languageChanged();
-    if (what == "key") ear->use("option-space");
-    loop.runUntilIdle();
-    loop.advanceInSteps(500ms);
   }
-  Names names() {
+  // "event:id:reason" for each event not taken yet; `all` false leaves out levels and partials.
+  Names names(bool all = true) {
     Names out;
     for (const auto& event : events.take()) {
       std::string name = event["event"];
       if (event.contains("id")) name += ":" + std::to_string(event["id"].get<int>());
       if (event.contains("reason")) name += ":" + event["reason"].get<std::string>();
-      if (name.rfind("level", 0) != 0 && name.rfind("partial", 0) != 0) out.push_back(name);
+      if (all || (name.rfind("level", 0) != 0 && name.rfind("partial", 0) != 0))
+        out.push_back(name);
     }
     return out;
+  }
+  // A line of a scenario: "=> down:1 open:1" the events since the last check, "~>" the same
+  // without levels and partials, a trailing "..." only their start; anything else an action.
+  void line(const std::string& what) {
+    SCOPED_TRACE(what);
+    if (what.rfind("=>", 0) != 0 && what.rfind("~>", 0) != 0) return act(what);
+    Names expected = split(what.substr(2));
+    Names got = names(what[0] == '=');
+    if (!expected.empty() && expected.back() == "...") {
+      expected.pop_back();
+      got.resize(std::min(got.size(), expected.size()));
+    }
+    EXPECT_EQ(got, expected);
   }
 
   earshot::testing::FakePlatform fake;
@@ -73,70 +148,72 @@ class HostListening : public ::testing::Test {
   std::vector<int> exits;
 };
 
-struct Script {
+// A hold cycle as keyd tests a behaviour: what is pressed, time passing, the events expected.
+struct Scenario {
   const char* name;
-  bool keyTaken;  // every row refused: no key at all
-  std::vector<std::string> steps;
-  Names names;  // after the start's "ready" or "error"
+  std::vector<std::string> lines;
+  bool keyTaken = false;  // every row refused: no key at all
+  Duration each{0};       // passes after every action
 };
 
-class HostScripts : public HostListening, public ::testing::WithParamInterface<Script> {};
+class Holds : public HostListening, public ::testing::WithParamInterface<Scenario> {};
 
-TEST_P(HostScripts, GiveTheEventsOfTheChord) {
+TEST_P(Holds, GiveTheirEvents) {
   if (GetParam().keyTaken)
     for (const auto& row : voiceKeys)
       fake.hotKeys.refusals[row.combo] = HotKeyService::alreadyRegistered;
   listen();
   names();
-  for (const auto& what : GetParam().steps) step(what);
-  EXPECT_EQ(names(), GetParam().names);
+  for (const auto& what : GetParam().lines) {
+    line(what);
+    if (GetParam().each > Duration{0} && what[0] != '=' && what[0] != '~') {
+      loop.runUntilIdle();
+      loop.advanceInSteps(GetParam().each);
+    }
+  }
+}
+
+// Driven by the host, every action followed by half a second.
+Scenario hosted(const char* name, std::vector<std::string> lines, bool keyTaken = false) {
+  return Scenario{name, std::move(lines), keyTaken, 500ms};
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Ear, HostScripts,
+    Ear, Holds,
     ::testing::Values(
-        Script{
-            "PressRelease", false, {"press", "release"}, {"down:1", "open:1", "up:1", "final:1"}},
-        Script{"PressDuringAHoldAndReleaseWithoutOne",
-               false,
-               {"release", "press", "press", "release", "release"},
-               {"down:1", "open:1", "up:1", "final:1"}},
-        Script{"Cancel",
-               false,
-               {"cancel", "press", "cancel", "release"},
-               {"down:1", "open:1", "cancelled:1"}},
-        Script{"CancelTheChordsHoldAndItsReleaseDoesNothing",
-               false,
-               {"chord down", "cancel", "chord up"},
-               {"down:1", "open:1", "cancelled:1"}},
-        Script{"ReleaseTheChordsHold",
-               false,
-               {"chord down", "release", "chord up", "chord down", "chord up"},
-               {"down:1", "open:1", "up:1", "final:1", "down:2", "open:2", "up:2", "final:2"}},
-        Script{"ChordReleaseEndsTheHostsHold",
-               false,
-               {"press", "chord down", "chord up"},
-               {"down:1", "open:1", "up:1", "final:1"}},
-        Script{"WithoutAKey", true, {"press", "release"}, {"down:1", "open:1", "up:1", "final:1"}},
+        hosted("PressRelease", {"press", "release", "~> down:1 open:1 up:1 final:1"}),
+        hosted("PressDuringAHoldAndReleaseWithoutOne",
+               {"release", "press", "press", "release", "release",
+                "~> down:1 open:1 up:1 final:1"}),
+        hosted("Cancel", {"cancel", "press", "cancel", "release", "~> down:1 open:1 cancelled:1"}),
+        hosted("CancelTheChordsHoldAndItsReleaseDoesNothing",
+               {"chord down", "cancel", "chord up", "~> down:1 open:1 cancelled:1"}),
+        hosted("ReleaseTheChordsHold",
+               {"chord down", "release", "chord up", "chord down", "chord up",
+                "~> down:1 open:1 up:1 final:1 down:2 open:2 up:2 final:2"}),
+        hosted("ChordReleaseEndsTheHostsHold",
+               {"press", "chord down", "chord up", "~> down:1 open:1 up:1 final:1"}),
+        hosted("WithoutAKey", {"press", "release", "~> down:1 open:1 up:1 final:1"}, true),
         // The key goes away: a hold ends as a release, nothing names a key until one is taken.
-        Script{"LostDuringAHold",
-               false,
-               {"chord down", "lost", "language", "chord up", "key", "language"},
-               {"down:1", "open:1", "up:1", "error:key-lost", "final:1", "ready", "ready"}},
-        Script{"LostWithoutAKey", true, {"lost"}, {}}),
+        hosted("LostDuringAHold", {"chord down", "lost", "language", "chord up", "key", "language",
+                                   "~> down:1 open:1 up:1 error:key-lost final:1 ready ready"}),
+        hosted("LostWithoutAKey", {"lost", "~>"}, true),
+        // The buffer's level is posted to the loop but not delivered before Escape.
+        Scenario{"ALevelOnItsWayWhenTheHoldIsCancelledIsNotSent",
+                 {"says", "chord down", "idle", "feed 1", "escape", "chord up", "run 1s",
+                  "=> down:1 open:1 cancelled:1"}},
+        // Trusted, the key state ends a hold whose release was lost; untrusted, only the limit.
+        Scenario{"TheWatchdogRecoversALostReleaseOnlyWhenTheKeyStateIsTrusted",
+                 {"says lost", "chord down", "run 500ms", "keys read up", "+150ms",
+                  "=> down:1 open:1", "+150ms", "run 1s", "=> up:1 partial:1 final:1",
+                  // The late release does nothing, and the next press is a new hold.
+                  "chord up late", "chord down", "idle", "=> down:2 ...", "chord up", "run 1s",
+                  "=> ...", "chord down untrusted", "run 10s", "=> down:3 open:3", "run 111s by 1s",
+                  "=> cancelled:3", "chord up late", "chord down", "idle", "=> down:4 ..."}},
+        Scenario{"AHoldTheHostStartedIsNotEndedByTheKeyStateButByTheLimit",
+                 {"keys read up", "press", "run 2s", "~> down:1 open:1", "run 119s by 1s",
+                  "run 300ms", "~> cancelled:1"}}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(HostListening, AHoldTheHostStartedIsNotEndedByTheKeyStateButByTheLimit) {
-  listen();
-  names();
-  fake.hotKeys.keysDown.clear();
-  ear->hostPress();
-  loop.advanceInSteps(2s);
-  EXPECT_EQ(names(), (Names{"down:1", "open:1"}));
-  for (int k = 0; k < 119; ++k) loop.advance(1s);
-  loop.advanceInSteps(300ms);
-  EXPECT_EQ(names(), (Names{"cancelled:1"}));
-}
 
 struct Grant {
   const char* name;
@@ -274,12 +351,9 @@ TEST_P(PendingBinds, LeaveHoldsServedAndNoKeyRegisteredUntilTheAnswer) {
   listen("option-space");
   EXPECT_TRUE(fake.hotKeys.registered().empty());
   for (const auto& what : GetParam().steps) {
-    if (what == "answer") fake.hotKeys.answer();
-    if (what == "answer lost") fake.hotKeys.answer(HotKeyService::lost);
-    if (what == "answer refused") fake.hotKeys.answer(HotKeyService::refused);
-    if (what == "other key") ear->use("control-shift-space");
-    if (what == "wait") loop.advanceInSteps(1s);
-    step(what);
+    line(what);
+    loop.runUntilIdle();
+    loop.advanceInSteps(500ms);
   }
   EXPECT_EQ(names(), GetParam().names);
   EXPECT_EQ(fake.hotKeys.registered(), GetParam().registered);
@@ -305,14 +379,15 @@ INSTANTIATE_TEST_SUITE_P(
             {VoiceKeyCombo{VoiceKeyCombo::space, VoiceKeyCombo::control | VoiceKeyCombo::shift}}},
         PendingBind{"TheSameKeyDuringTheBind", {"key", "answer"}, {"ready"}, {optionSpace}},
         PendingBind{"LostDuringTheBindIsRetaken",
-                    {"answer lost", "wait", "answer"},
+                    {"answer lost", "run 1s", "answer"},
                     {"error:key-lost", "ready"},
                     {optionSpace}},
         // A quiet retake answers a "key" command, and the retakes go on after its refusal.
-        PendingBind{"RetakeAnsweringAKeyCommand",
-                    {"answer", "lost", "wait", "key", "answer refused", "wait", "wait", "answer"},
-                    {"ready", "error:key-lost", "error:key-refused", "ready"},
-                    {optionSpace}}),
+        PendingBind{
+            "RetakeAnsweringAKeyCommand",
+            {"answer", "lost", "run 1s", "key", "answer refused", "run 1s", "run 1s", "answer"},
+            {"ready", "error:key-lost", "error:key-refused", "ready"},
+            {optionSpace}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -120,20 +120,6 @@ TEST_F(Listening, TwoQuickHoldsKeepTheirOwnNumbers) {
   EXPECT_LT(at("down:2"), at("final:1"));
 }
 
-TEST_F(Listening, ALevelOnItsWayWhenTheHoldIsCancelledIsNotSent) {
-  auto ear = listen();
-  names();
-  says({}, "");
-  press();
-  loop.runUntilIdle();
-  // The buffer's level is posted to the loop but not delivered before Escape.
-  fake.capture.latest()->feed(1);
-  fake.hotKeys.press(escape);
-  release();
-  loop.advanceInSteps(1s);
-  EXPECT_EQ(names(), (Names{"down:1", "open:1", "cancelled:1"}));
-}
-
 TEST_F(Listening, AHoldThatEndsWhileItsTakeIsOpening) {
   struct Row {
     const char* name;
@@ -205,39 +191,6 @@ TEST_F(Listening, EscapeCancelsWithAnySubsetOfTheChordsModifiersAndThePoolOnlyGr
   EXPECT_EQ(fake.hotKeys.registered().size(), 3u) << "the key, option-Escape and Escape";
   release();
   loop.advanceInSteps(500ms);
-}
-
-TEST_F(Listening, TheWatchdogRecoversALostReleaseOnlyWhenTheKeyStateIsTrusted) {
-  auto ear = listen();
-  names();
-  says({}, "lost");
-  press();
-  loop.advanceInSteps(500ms);
-  fake.hotKeys.keysDown.clear();  // the key comes up, and X never says so
-  loop.advance(150ms);
-  EXPECT_EQ(names(), (Names{"down:1", "open:1"}));
-  loop.advance(150ms);
-  loop.advanceInSteps(1s);
-  EXPECT_EQ(names(), (Names{"up:1", "partial:1", "final:1"}));
-  // The late release does nothing, and the next press is a new hold.
-  fake.hotKeys.release(optionSpace);
-  press();
-  loop.runUntilIdle();
-  EXPECT_EQ(names().front(), "down:2");
-  release();
-  loop.advanceInSteps(1s);
-  names();
-
-  // Untrusted: the key did not read as down at the press; only the 120 s limit ends it.
-  fake.hotKeys.press(optionSpace);
-  loop.advanceInSteps(10s);
-  EXPECT_EQ(names(), (Names{"down:3", "open:3"}));
-  for (int i = 0; i < 111; ++i) loop.advance(1s);
-  EXPECT_EQ(names(), (Names{"cancelled:3"}));
-  fake.hotKeys.release(optionSpace);
-  press();
-  loop.runUntilIdle();
-  EXPECT_EQ(names().front(), "down:4") << "forget() let the next press through";
 }
 
 TEST_F(Listening, AKeyStillHeldAfterTheLimitStartsNothingUntilItIsLetGoAndPressedAgain) {
