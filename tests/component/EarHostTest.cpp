@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -59,58 +61,47 @@ class HostListening : public ::testing::Test {
   // the desktop's answers, the recognizer's next words, or time passing. Time passes only when
   // the line says so.
   void act(const std::string& what) {
+    auto& keys = fake.hotKeys;
+    const std::map<std::string, std::function<void()>> actions = {
+        {"press", [&] { ear->hostPress(); }},
+        {"release", [&] { ear->hostRelease(); }},
+        {"cancel", [&] { ear->hostCancel(); }},
+        {"chord down",
+         [&] {
+           keys.keysDown.insert(optionSpace.keyCode);
+           keys.press(optionSpace);
+         }},
+        {"chord up",
+         [&] {
+           keys.keysDown.erase(optionSpace.keyCode);
+           keys.release(optionSpace);
+         }},
+        {"chord down untrusted", [&] { keys.press(optionSpace); }},  // not read as down
+        {"chord up late", [&] { keys.release(optionSpace); }},       // the release event alone
+        {"keys read up", [&] { keys.keysDown.clear(); }},            // and X never says so
+        {"escape", [&] { keys.press(escape); }},
+        {"lost", [&] { keys.loseAll("gone"); }},
+        {"language", [&] { ear->languageChanged(); }},
+        {"key", [&] { ear->use("option-space"); }},
+        {"other key", [&] { ear->use("control-shift-space"); }},
+        {"answer", [&] { keys.answer(); }},
+        {"answer lost", [&] { keys.answer(HotKeyService::lost); }},
+        {"answer refused", [&] { keys.answer(HotKeyService::refused); }},
+        {"idle", [&] { loop.runUntilIdle(); }},
+    };
+    if (auto found = actions.find(what); found != actions.end()) return found->second();
     const Names words = split(what);
-    const std::string& verb = words.at(0);
-    const std::string rest = what.size() > verb.size() ? what.substr(verb.size() + 1) : "";
-    if (what == "press") {
-      ear->hostPress();
-    } else if (what == "release") {
-      ear->hostRelease();
-    } else if (what == "cancel") {
-      ear->hostCancel();
-    } else if (what == "chord down") {
-      fake.hotKeys.keysDown.insert(optionSpace.keyCode);
-      fake.hotKeys.press(optionSpace);
-    } else if (what == "chord up") {
-      fake.hotKeys.keysDown.erase(optionSpace.keyCode);
-      fake.hotKeys.release(optionSpace);
-    } else if (what == "chord down untrusted") {  // the key does not read as down
-      fake.hotKeys.press(optionSpace);
-    } else if (what == "chord up late") {  // the release event alone
-      fake.hotKeys.release(optionSpace);
-    } else if (what == "keys read up") {  // and X never says so
-      fake.hotKeys.keysDown.clear();
-    } else if (what == "escape") {
-      fake.hotKeys.press(escape);
-    } else if (what == "lost") {
-      fake.hotKeys.loseAll("gone");
-    } else if (what == "language") {
-      ear->languageChanged();
-    } else if (what == "key") {
-      ear->use("option-space");
-    } else if (what == "other key") {
-      ear->use("control-shift-space");
-    } else if (what == "answer") {
-      fake.hotKeys.answer();
-    } else if (what == "answer lost") {
-      fake.hotKeys.answer(HotKeyService::lost);
-    } else if (what == "answer refused") {
-      fake.hotKeys.answer(HotKeyService::refused);
-    } else if (verb == "says") {  // the next take's final text
+    const std::string rest = what.substr(std::min(what.size(), words.at(0).size() + 1));
+    if (words[0] == "says") {  // the next take's final text
       auto analyzer = std::make_shared<earshot::testing::FakeAnalyzer>();
       if (!rest.empty()) analyzer->script = {{rest, true}};
       fake.speech.nextAnalyzer = analyzer;
-    } else if (verb == "feed") {
+    } else if (words[0] == "feed") {
       fake.capture.latest()->feed(std::stoi(rest));
-    } else if (what == "idle") {
-      loop.runUntilIdle();
-    } else if (verb[0] == '+') {  // one move of the clock
-      loop.advance(spanOf(verb.substr(1)));
-    } else if (verb == "run") {  // "run 2s", or "run 111s by 1s"
-      if (words.size() == 4)
-        loop.advanceInSteps(spanOf(words[1]), spanOf(words[3]));
-      else
-        loop.advanceInSteps(spanOf(words.at(1)));
+    } else if (words[0][0] == '+') {  // one move of the clock
+      loop.advance(spanOf(words[0].substr(1)));
+    } else if (words[0] == "run") {  // "run 2s" in steps of 10 ms, or "run 111s by 1s"
+      loop.advanceInSteps(spanOf(words.at(1)), words.size() == 4 ? spanOf(words[3]) : 10ms);
     } else {
       ADD_FAILURE() << "no such step: " << what;
     }
@@ -151,7 +142,7 @@ class HostListening : public ::testing::Test {
 // A hold cycle as keyd tests a behaviour: what is pressed, time passing, the events expected.
 struct Scenario {
   const char* name;
-  std::vector<std::string> lines;
+  const char* script;     // lines apart by ";"
   bool keyTaken = false;  // every row refused: no key at all
   Duration each{0};       // passes after every action
 };
@@ -164,7 +155,9 @@ TEST_P(Holds, GiveTheirEvents) {
       fake.hotKeys.refusals[row.combo] = HotKeyService::alreadyRegistered;
   listen();
   names();
-  for (const auto& what : GetParam().lines) {
+  std::istringstream script(GetParam().script);
+  for (std::string what; std::getline(script, what, ';');) {
+    what = what.substr(what.find_first_not_of(' '));
     line(what);
     if (GetParam().each > Duration{0} && what[0] != '=' && what[0] != '~') {
       loop.runUntilIdle();
@@ -174,45 +167,45 @@ TEST_P(Holds, GiveTheirEvents) {
 }
 
 // Driven by the host, every action followed by half a second.
-Scenario hosted(const char* name, std::vector<std::string> lines, bool keyTaken = false) {
-  return Scenario{name, std::move(lines), keyTaken, 500ms};
+Scenario hosted(const char* name, const char* script, bool keyTaken = false) {
+  return Scenario{name, script, keyTaken, 500ms};
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Ear, Holds,
     ::testing::Values(
-        hosted("PressRelease", {"press", "release", "~> down:1 open:1 up:1 final:1"}),
+        hosted("PressRelease", "press; release; ~> down:1 open:1 up:1 final:1"),
         hosted("PressDuringAHoldAndReleaseWithoutOne",
-               {"release", "press", "press", "release", "release",
-                "~> down:1 open:1 up:1 final:1"}),
-        hosted("Cancel", {"cancel", "press", "cancel", "release", "~> down:1 open:1 cancelled:1"}),
+               "release; press; press; release; release; ~> down:1 open:1 up:1 final:1"),
+        hosted("Cancel", "cancel; press; cancel; release; ~> down:1 open:1 cancelled:1"),
         hosted("CancelTheChordsHoldAndItsReleaseDoesNothing",
-               {"chord down", "cancel", "chord up", "~> down:1 open:1 cancelled:1"}),
+               "chord down; cancel; chord up; ~> down:1 open:1 cancelled:1"),
         hosted("ReleaseTheChordsHold",
-               {"chord down", "release", "chord up", "chord down", "chord up",
-                "~> down:1 open:1 up:1 final:1 down:2 open:2 up:2 final:2"}),
+               "chord down; release; chord up; chord down; chord up;"
+               "~> down:1 open:1 up:1 final:1 down:2 open:2 up:2 final:2"),
         hosted("ChordReleaseEndsTheHostsHold",
-               {"press", "chord down", "chord up", "~> down:1 open:1 up:1 final:1"}),
-        hosted("WithoutAKey", {"press", "release", "~> down:1 open:1 up:1 final:1"}, true),
+               "press; chord down; chord up; ~> down:1 open:1 up:1 final:1"),
+        hosted("WithoutAKey", "press; release; ~> down:1 open:1 up:1 final:1", true),
         // The key goes away: a hold ends as a release, nothing names a key until one is taken.
-        hosted("LostDuringAHold", {"chord down", "lost", "language", "chord up", "key", "language",
-                                   "~> down:1 open:1 up:1 error:key-lost final:1 ready ready"}),
-        hosted("LostWithoutAKey", {"lost", "~>"}, true),
+        hosted("LostDuringAHold",
+               "chord down; lost; language; chord up; key; language;"
+               "~> down:1 open:1 up:1 error:key-lost final:1 ready ready"),
+        hosted("LostWithoutAKey", "lost; ~>", true),
         // The buffer's level is posted to the loop but not delivered before Escape.
         Scenario{"ALevelOnItsWayWhenTheHoldIsCancelledIsNotSent",
-                 {"says", "chord down", "idle", "feed 1", "escape", "chord up", "run 1s",
-                  "=> down:1 open:1 cancelled:1"}},
-        // Trusted, the key state ends a hold whose release was lost; untrusted, only the limit.
+                 "says; chord down; idle; feed 1; escape; chord up; run 1s;"
+                 "=> down:1 open:1 cancelled:1"},
+        // Trusted, the key state ends a hold whose release was lost; untrusted, only the limit. A
+        // late release does nothing, and the next press is a new hold.
         Scenario{"TheWatchdogRecoversALostReleaseOnlyWhenTheKeyStateIsTrusted",
-                 {"says lost", "chord down", "run 500ms", "keys read up", "+150ms",
-                  "=> down:1 open:1", "+150ms", "run 1s", "=> up:1 partial:1 final:1",
-                  // The late release does nothing, and the next press is a new hold.
-                  "chord up late", "chord down", "idle", "=> down:2 ...", "chord up", "run 1s",
-                  "=> ...", "chord down untrusted", "run 10s", "=> down:3 open:3", "run 111s by 1s",
-                  "=> cancelled:3", "chord up late", "chord down", "idle", "=> down:4 ..."}},
+                 "says lost; chord down; run 500ms; keys read up; +150ms; => down:1 open:1;"
+                 "+150ms; run 1s; => up:1 partial:1 final:1;"
+                 "chord up late; chord down; idle; => down:2 ...; chord up; run 1s; => ...;"
+                 "chord down untrusted; run 10s; => down:3 open:3; run 111s by 1s; => cancelled:3;"
+                 "chord up late; chord down; idle; => down:4 ..."},
         Scenario{"AHoldTheHostStartedIsNotEndedByTheKeyStateButByTheLimit",
-                 {"keys read up", "press", "run 2s", "~> down:1 open:1", "run 119s by 1s",
-                  "run 300ms", "~> cancelled:1"}}),
+                 "keys read up; press; run 2s; ~> down:1 open:1; run 119s by 1s; run 300ms;"
+                 "~> cancelled:1"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct Grant {
