@@ -51,6 +51,21 @@ TEST(Runtime, TimersFireInDeadlineOrderInVirtualTime) {
   EXPECT_EQ(loop.now().time_since_epoch(), 3500ms);
 }
 
+// Virtual time ignores the real clock: a due-in-1-ms timer waits, however long the loop is
+// served, for the test to move time; and the clock stops at every deadline on the way.
+TEST(Runtime, VirtualTimeStandsStillUntilTheTestMovesIt) {
+  SimulatedLoop loop;
+  std::vector<Duration> firedAt;
+  loop.after(1ms, [&] { firedAt.push_back(loop.now().time_since_epoch()); });
+  loop.after(4ms, [&] { firedAt.push_back(loop.now().time_since_epoch()); });
+  EXPECT_FALSE(settle(
+      loop, [&] { return !firedAt.empty(); }, 30ms));
+  EXPECT_EQ(loop.now().time_since_epoch(), 0ms);
+  loop.advance(1h);
+  EXPECT_EQ(firedAt, (std::vector<Duration>{1ms, 4ms}));
+  EXPECT_EQ(loop.nextDeadline(), std::nullopt);
+}
+
 TEST(Runtime, RepeatingTimerRunsUntilCancelled) {
   SimulatedLoop loop;
   int ticks = 0;
