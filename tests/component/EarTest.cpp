@@ -143,7 +143,7 @@ TEST_F(Listening, AHoldThatEndsWhileItsTakeIsOpening) {
       platform.hotKeys.press(escape);
     else
       platform.hotKeys.release(optionSpace);
-    for (int i = 0; i < 300; ++i) platform.loop.advance(10ms);
+    platform.loop.advanceInSteps(3s);
     Names got;
     Json final;
     for (const auto& event : capture.take()) {
@@ -212,7 +212,7 @@ TEST_F(Listening, AKeyStillHeldAfterTheLimitStartsNothingUntilItIsLetGoAndPresse
     fake.hotKeys.press(optionSpace);
     fake.hotKeys.keysDown.insert(optionSpace.keyCode);
     ++id;
-    for (int i = 0; i < 121; ++i) loop.advance(1s);
+    loop.advanceInSteps(121s, 1s);
     EXPECT_EQ(names(), (Names{hold("down"), hold("open"), hold("cancelled")}));
     // The server goes on repeating the key that is still held.
     for (int i = 0; i < 20; ++i) {
