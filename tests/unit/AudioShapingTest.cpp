@@ -288,4 +288,3 @@ TEST(Sinks, CarryValuesToTheMainThreadWhileTheSpeechInputLives) {
   EXPECT_EQ(partials.size(), 2u);
   EXPECT_EQ(levels.size(), 2u);
 }
-

@@ -105,4 +105,3 @@ TEST(Reason, MapsEachErrorToItsPayload) {
             (Json{{"reason", "failed"},
                   {"detail", "Error Domain=sndfile Code=2 \"Format not recognised\""}}));
 }
-
