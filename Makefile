@@ -1,5 +1,7 @@
 # The two commands of the README: `make demo` and `make test`. Both install what is missing first.
 JOBS ?= $(shell nproc)
+# How long `make fuzz` runs each fuzz target.
+FUZZ_SECONDS ?= 30
 CMAKE_FLAGS ?=
 # Our own builds treat warnings as errors; a plain cmake build (a packager's) does not.
 OWN_FLAGS := -DEARSHOT_WERROR=ON
@@ -36,12 +38,24 @@ test-release: deps
 	@cmake --build build-release -j$(JOBS)
 	@ctest --test-dir build-release --output-on-failure -j$(JOBS) -L unit
 
-test-asan: deps
+# The AddressSanitizer build, with the fuzz targets; $(1) bounds each fuzz test's run.
+define asan_build
 	@CC=clang CXX=clang++ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug $(OWN_FLAGS) \
-	  -DEARSHOT_SANITIZE=address,undefined -DEARSHOT_FUZZ=ON >/dev/null
+	  -DEARSHOT_SANITIZE=address,undefined -DEARSHOT_FUZZ=ON -DEARSHOT_FUZZ_BOUND=$(1) >/dev/null
 	@cmake --build build-asan -j$(JOBS)
-	@ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+endef
+SANITIZER_OPTIONS := ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1
+
+test-asan: deps
+	$(call asan_build,-runs=20000)
+	@$(SANITIZER_OPTIONS) \
 	  ctest --test-dir build-asan --output-on-failure -j$(JOBS) -L 'unit|component|async|fuzz'
+
+# Every fuzz target for FUZZ_SECONDS each (new inputs go to build-asan/fuzz/corpus).
+fuzz: deps
+	$(call asan_build,-max_total_time=$(FUZZ_SECONDS))
+	@$(SANITIZER_OPTIONS) ctest --test-dir build-asan --output-on-failure -j$(JOBS) -L fuzz \
+	  --timeout $$(($(FUZZ_SECONDS) + 120))
 
 test-tsan: deps
 	@CC=clang CXX=clang++ cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug $(OWN_FLAGS) \

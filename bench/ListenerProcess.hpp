@@ -40,29 +40,14 @@ class Listener {
  public:
   Listener(const std::string& binary, const std::map<std::string, std::string>& environment,
            const std::string& errors) {
-    int in[2], out[2];
-    if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC)) std::abort();
-    auto env = environmentWith(environment);
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(in[0], 0);
-      dup2(out[1], 1);
-      int file = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      dup2(file, 2);
-      execute(binary, {"--language", "en"}, env);
-      _exit(127);
-    }
-    close(in[0]);
-    close(out[1]);
-    input_ = in[1];
-    reader_ = std::thread([this, output = out[0]] { read(output); });
+    const auto child = startHosted(binary, {"--language", "en"}, environment, errors);
+    pid_ = child.pid;
+    input_ = child.input;
+    reader_ = std::thread([this, output = child.output] { read(output); });
   }
   ~Listener() {
     if (input_ >= 0) close(input_);
-    if (pid_ > 0 && exitStatus(5s) < 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
+    if (pid_ > 0) endWithin(pid_, 5s);
     reader_.join();
   }
 
@@ -97,14 +82,9 @@ class Listener {
   }
   // Its exit status; -1 while it still runs after `limit`.
   int exitStatus(std::chrono::milliseconds limit) {
-    for (auto end = Clock::now() + limit; Clock::now() < end; std::this_thread::sleep_for(10ms)) {
-      int status;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-    }
-    return -1;
+    const int status = exitStatusWithin(pid_, limit);
+    if (status >= 0) pid_ = -1;
+    return status;
   }
   static std::string linesText(const std::vector<Line>& lines) {
     std::string text;

@@ -1,5 +1,7 @@
 #include "hotkeys/VoiceHotKey.hpp"
 
+#include <vector>
+
 namespace earshot {
 
 namespace {
@@ -74,6 +76,14 @@ void VoiceHotKey::unregister() {
   isDown_ = false;
   // Last: this may drop the registry's reference, the last one to this object.
   registry().erase(id_);
+}
+
+void VoiceHotKey::unregisterAll(HotKeyService& service) {
+  // Copied first: each unregister edits the registry.
+  std::vector<std::shared_ptr<VoiceHotKey>> keys;
+  for (const auto& [id, key] : registry())
+    if (&key->service_ == &service) keys.push_back(key);
+  for (const auto& key : keys) key->unregister();
 }
 
 void VoiceHotKey::deliver(HotKeyService::Identifier identifier, bool pressed) {

@@ -84,6 +84,9 @@ class VoiceHotKey : public std::enable_shared_from_this<VoiceHotKey> {
 
   // How many hot keys hold a registration right now, in the whole process.
   static std::size_t registeredCount() { return registry().size(); }
+  // Unregisters every hot key registered on `service`, which is about to go away: a registration
+  // kept past its service would call into it.
+  static void unregisterAll(HotKeyService& service);
 
  private:
   explicit VoiceHotKey(HotKeyService& service);

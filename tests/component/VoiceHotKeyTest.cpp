@@ -236,3 +236,22 @@ TEST_F(HotKeys, OneKeysCallbackMayRegisterAnother) {
   service.release(optionSpace);
   EXPECT_FALSE(escape->combo());
 }
+
+// A service about to go away takes its registrations along, and only its own.
+TEST_F(HotKeys, UnregisterAllDropsTheKeysOfThatServiceOnly) {
+  FakeHotKeyService other;
+  auto mine = counted();
+  mine->registerCombo(optionSpace);
+  auto theirs = VoiceHotKey::make(other);
+  theirs->registerCombo(controlOptionSpace);
+  std::weak_ptr<VoiceHotKey> kept = theirs;
+  theirs.reset();
+
+  VoiceHotKey::unregisterAll(other);
+  EXPECT_TRUE(kept.expired());
+  EXPECT_TRUE(other.registered().empty());
+  EXPECT_EQ(VoiceHotKey::registeredCount(), 1u);
+  EXPECT_FALSE(other.press(controlOptionSpace));
+  EXPECT_TRUE(service.press(optionSpace));
+  EXPECT_EQ(downs, 1);
+}

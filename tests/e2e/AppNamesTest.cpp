@@ -83,32 +83,64 @@ class Machine {
   TemporaryFolder folder_;
 };
 
-}  // namespace
+using Speak = std::string (*)(const TemporaryFolder&, const std::string&, const std::string&,
+                              const std::string&);
 
-TEST(AppNamesCommand, CommandsGiveNamesThatFindResolvesAndOtherSpeechNothing) {
-  Machine machine;
-  struct Case {
-    const char* said;
-    const char* voice;
-    const char* application;  // what --find answers; nullptr: the final is ""
-  };
-  for (const Case& c :
-       {Case{"open inkscape", "slt", "Inkscape"},
-        Case{"launch gimp", "rms", "GNU Image Manipulation Program"},
-        Case{"open visual studio code", "awb", "Visual Studio Code"},
-        Case{"open o b s studio", "slt", "OBS Studio"}, Case{"what time is it", "slt", nullptr}}) {
+struct Command {
+  const char* said;
+  const char* voice;
+  const char* application;  // what --find answers; nullptr: the final is ""
+};
+
+// Each command said into a file and heard with --app-names in `language`: the final is a name that
+// --find resolves to the application, or "" for speech that names none.
+void expectResolved(const Machine& machine, Speak speak, const std::string& language,
+                    std::initializer_list<Command> commands) {
+  for (const Command& c : commands) {
     SCOPED_TRACE(c.said);
-    const auto path = synthesize(machine.folder(), "said", c.said, c.voice);
-    const auto final = machine.answer({"--file", path, "--app-names", "--language", "en"}, 0);
+    const auto path = speak(machine.folder(), "said", c.said, c.voice);
+    const auto final = machine.answer({"--file", path, "--app-names", "--language", language}, 0);
     ASSERT_EQ(final.value("event", ""), "final") << final;
     const std::string text = final.value("text", "");
     if (!c.application) {
       EXPECT_EQ(text, "");
       continue;
     }
-    const auto found = machine.answer({"--find", text, "--language", "en"}, 0);
+    const auto found = machine.answer({"--find", text, "--language", language}, 0);
     EXPECT_EQ(found.value("name", ""), c.application) << text;
   }
+}
+
+// The text of a dictation with --app-names into which `path` is played once the take listens;
+// then "stop" is written (and the input kept open: its end would cancel). Empty, and a failure,
+// without a final.
+std::string dictated(const Machine& machine, const PulseServer& pulse, const std::string& path,
+                     const std::string& language) {
+  const std::string script =
+      "{ sleep 1.5; paplay --device=mic \"$1\"; sleep 1; echo stop; sleep 3; } |"
+      " exec \"$0\" --dictate --app-names --language " +
+      language;
+  const auto result =
+      machine.run({"-c", script, EARSHOT_BINARY, path}, pulse.environment(), "/bin/sh");
+  EXPECT_EQ(result.status, 0) << result.out;
+  EXPECT_EQ(result.err, "");
+  const auto events = result.events();
+  if (events.empty() || events.back().value("event", "") != "final") {
+    ADD_FAILURE() << "no final: " << result.out;
+    return {};
+  }
+  return events.back().value("text", "");
+}
+
+}  // namespace
+
+TEST(AppNamesCommand, CommandsGiveNamesThatFindResolvesAndOtherSpeechNothing) {
+  expectResolved(Machine(), synthesize, "en",
+                 {{"open inkscape", "slt", "Inkscape"},
+                  {"launch gimp", "rms", "GNU Image Manipulation Program"},
+                  {"open visual studio code", "awb", "Visual Studio Code"},
+                  {"open o b s studio", "slt", "OBS Studio"},
+                  {"what time is it", "slt", nullptr}});
 }
 
 // The live modes hear the same names: a command said into the microphone during a dictation.
@@ -117,19 +149,7 @@ TEST(AppNamesCommand, ADictationHearsAnApplicationName) {
   PulseServer pulse;
   ASSERT_TRUE(pulse.running());
   const auto path = synthesize(machine.folder(), "said", "open visual studio code");
-  // The command is played once the take listens, then "stop" is written (and the input kept open:
-  // its end would cancel).
-  const std::string script =
-      "{ sleep 1.5; paplay --device=mic \"$1\"; sleep 1; echo stop; sleep 3; } |"
-      " exec \"$0\" --dictate --app-names --language en";
-  const auto result =
-      machine.run({"-c", script, EARSHOT_BINARY, path}, pulse.environment(), "/bin/sh");
-  EXPECT_EQ(result.status, 0) << result.out;
-  EXPECT_EQ(result.err, "");
-  const auto events = result.events();
-  ASSERT_FALSE(events.empty());
-  ASSERT_EQ(events.back().value("event", ""), "final") << result.out;
-  const std::string text = events.back().value("text", "");
+  const std::string text = dictated(machine, pulse, path, "en");
   const auto found = machine.answer({"--find", text, "--language", "en"}, 0);
   EXPECT_EQ(found.value("name", ""), "Visual Studio Code") << text;
 }
@@ -171,28 +191,11 @@ TEST(AppNamesRecognizer, PortugueseIsALocaleOfCommandsOnlyWithoutItsModel) {
 
 // Brazilian Portuguese commands on the English model: the final is the name heard, as in English.
 TEST(AppNamesCommand, PortugueseCommandsGiveNamesThatFindResolvesAndOtherSpeechNothing) {
-  Machine machine;
-  struct Case {
-    const char* said;
-    const char* voice;
-    const char* application;  // what --find answers; nullptr: the final is ""
-  };
-  for (const Case& c : {Case{"abrir o firefox", "pt-br", "Firefox"},
-                        Case{"abre o firefox por favor", "pt-br+m3", "Firefox"},
-                        Case{"iniciar o inkscape", "pt-br+f2", "Inkscape"},
-                        Case{"o tempo está bonito hoje", "pt-br", nullptr}}) {
-    SCOPED_TRACE(c.said);
-    const auto path = speakPortuguese(machine.folder(), "said", c.said, c.voice);
-    const auto final = machine.answer({"--file", path, "--app-names", "--language", "pt"}, 0);
-    ASSERT_EQ(final.value("event", ""), "final") << final;
-    const std::string text = final.value("text", "");
-    if (!c.application) {
-      EXPECT_EQ(text, "");
-      continue;
-    }
-    const auto found = machine.answer({"--find", text, "--language", "pt"}, 0);
-    EXPECT_EQ(found.value("name", ""), c.application) << text;
-  }
+  expectResolved(Machine(), speakPortuguese, "pt",
+                 {{"abrir o firefox", "pt-br", "Firefox"},
+                  {"abre o firefox por favor", "pt-br+m3", "Firefox"},
+                  {"iniciar o inkscape", "pt-br+f2", "Inkscape"},
+                  {"o tempo está bonito hoje", "pt-br", nullptr}});
 }
 
 TEST(AppNamesCommand, APortugueseDictationHearsAnApplicationName) {
@@ -200,17 +203,7 @@ TEST(AppNamesCommand, APortugueseDictationHearsAnApplicationName) {
   PulseServer pulse;
   ASSERT_TRUE(pulse.running());
   const auto path = speakPortuguese(machine.folder(), "said", "iniciar o inkscape");
-  const std::string script =
-      "{ sleep 1.5; paplay --device=mic \"$1\"; sleep 1; echo stop; sleep 3; } |"
-      " exec \"$0\" --dictate --app-names --language pt";
-  const auto result =
-      machine.run({"-c", script, EARSHOT_BINARY, path}, pulse.environment(), "/bin/sh");
-  EXPECT_EQ(result.status, 0) << result.out;
-  EXPECT_EQ(result.err, "");
-  const auto events = result.events();
-  ASSERT_FALSE(events.empty());
-  ASSERT_EQ(events.back().value("event", ""), "final") << result.out;
-  EXPECT_EQ(events.back().value("text", ""), "inkscape") << result.out;
+  EXPECT_EQ(dictated(machine, pulse, path, "pt"), "inkscape");
 }
 
 // The analyzer itself: each analysis hears the vocabulary of its own module, on decoders that

@@ -39,9 +39,7 @@ TEST(LostDisplay, IsToldEndsTheHoldAndTheKeyIsTakenAgainOnAKeyCommand) {
     x.end();
     const auto events = listener.until("error", 10s);
     ASSERT_FALSE(events.empty());
-    std::vector<std::string> names;
-    for (const auto& name : namesOf(events))
-      if (name != "level" && name != "partial") names.push_back(name);
+    const auto names = milestonesOf(events);
     EXPECT_EQ(names, (std::vector<std::string>{"up", "error"})) << json(events).dump();
     EXPECT_EQ(
         events.back(),

@@ -22,6 +22,8 @@ namespace earshot::testing {
 class FakePlatform {
  public:
   FakePlatform();
+  // Leaves no hot key registered on the fake service: the registry of hot keys is the process's.
+  ~FakePlatform();
   FakePlatform(const FakePlatform&) = delete;
   FakePlatform& operator=(const FakePlatform&) = delete;
 

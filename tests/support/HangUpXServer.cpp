@@ -1,8 +1,6 @@
 #include "support/HangUpXServer.hpp"
 
 #include <poll.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -64,50 +62,17 @@ std::vector<std::uint8_t> setupReply() {
 
 }  // namespace
 
-HangUpXServer::HangUpXServer() {
-  // Display numbers far above those Xvfb picks for itself; the first free one is ours.
-  for (int number = 900; number < 1000 && listener_ < 0; ++number) {
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return;
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    // Built from named strings: `"literal" + std::to_string(...)` trips a false -Wrestrict in
-    // GCC 12 at -O3.
-    const std::string digits = std::to_string(number);
-    const std::string name = "/tmp/.X11-unix/X" + digits;
-    std::memcpy(address.sun_path + 1, name.data(), name.size());
-    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 && listen(fd, 8) == 0) {
-      listener_ = fd;
-      display_ = ":" + digits;
-    } else {
-      close(fd);
-    }
-  }
-  if (listener_ >= 0) thread_ = std::thread([this] { serve(); });
-}
+HangUpXServer::HangUpXServer()
+    : reply_(setupReply()), server_(900, [this](int client) { serve(client); }) {}
 
-HangUpXServer::~HangUpXServer() {
-  stopping_ = true;
-  if (thread_.joinable()) thread_.join();
-  if (listener_ >= 0) close(listener_);
-}
-
-void HangUpXServer::serve() {
-  const auto reply = setupReply();
-  while (!stopping_) {
-    pollfd wait{listener_, POLLIN, 0};
-    if (poll(&wait, 1, 50) <= 0) continue;
-    int client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (client < 0) continue;
-    // The client's greeting arrives in one piece; its content does not matter.
-    pollfd greeting{client, POLLIN, 0};
-    char ignored[1024];
-    if (poll(&greeting, 1, 1000) > 0 && read(client, ignored, sizeof ignored) > 0 &&
-        write(client, reply.data(), reply.size()) == static_cast<ssize_t>(reply.size()))
-      ++answered_;
-    close(client);
-  }
+void HangUpXServer::serve(int client) {
+  // The client's greeting arrives in one piece; its content does not matter.
+  pollfd greeting{client, POLLIN, 0};
+  char ignored[1024];
+  if (poll(&greeting, 1, 1000) > 0 && read(client, ignored, sizeof ignored) > 0 &&
+      write(client, reply_.data(), reply_.size()) == static_cast<ssize_t>(reply_.size()))
+    ++answered_;
+  close(client);
 }
 
 }  // namespace earshot::testing

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <string>
-#include <thread>
+#include <vector>
+
+#include "support/StandInXServer.hpp"
 
 namespace earshot::testing {
 
@@ -12,23 +15,20 @@ namespace earshot::testing {
 class HangUpXServer {
  public:
   HangUpXServer();
-  ~HangUpXServer();
   HangUpXServer(const HangUpXServer&) = delete;
   HangUpXServer& operator=(const HangUpXServer&) = delete;
 
-  bool running() const { return listener_ >= 0; }
-  const std::string& display() const { return display_; }
+  bool running() const { return server_.running(); }
+  const std::string& display() const { return server_.display(); }
   // Clients whose handshake was answered.
   int answered() const { return answered_; }
 
  private:
-  void serve();
+  void serve(int client);
 
-  int listener_ = -1;
-  std::string display_;
-  std::atomic<bool> stopping_{false};
+  const std::vector<std::uint8_t> reply_;
   std::atomic<int> answered_{0};
-  std::thread thread_;
+  StandInXServer server_;
 };
 
 }  // namespace earshot::testing

@@ -14,6 +14,7 @@
 
 #include "support/Process.hpp"
 #include "support/PulseServer.hpp"
+#include "support/SessionBus.hpp"
 
 namespace fs = std::filesystem;
 
@@ -75,27 +76,7 @@ bool KWinDesktop::start(const std::string& fakeInput) {
     failure_ = "no /usr/bin/kwin_wayland to copy";
     return false;
   }
-  const std::string config = folder_.file("bus.conf");
-  std::ofstream(config)
-      << R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:path=)"
-      << runtime << R"(/bus</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-)";
-  bus_ = std::make_unique<Child>(
-      programPath("dbus-daemon"),
-      std::vector<std::string>{"--config-file=" + config, "--nofork", "--print-address=1"},
-      std::map<std::string, std::string>{}, Child::Ending::kill);
-  address_ = bus_->readLine();
+  bus_ = startSessionBus(folder_.file("bus.conf"), runtime + "/bus", address_);
   if (address_.empty()) {
     failure_ = "no session bus";
     return false;

@@ -25,29 +25,15 @@ LiveProcess::LiveProcess(const std::string& program, const std::vector<std::stri
     : errors_(errors) {
   // A command written after the process has gone must fail, not end the test.
   signal(SIGPIPE, SIG_IGN);
-  int in[2], out[2];
-  if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC)) std::abort();
-  auto env = environmentWith(environment);
-  pid_ = fork();
-  if (pid_ == 0) {
-    dup2(in[0], 0);
-    dup2(out[1], 1);
-    int file = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(file, 2);
-    execute(program, arguments, env);
-  }
-  close(in[0]);
-  close(out[1]);
-  input_ = in[1];
-  output_ = out[0];
+  const auto child = startHosted(program, arguments, environment, errors);
+  pid_ = child.pid;
+  input_ = child.input;
+  output_ = child.output;
 }
 
 LiveProcess::~LiveProcess() {
   closeInput();
-  if (pid_ > 0 && waitFor(std::chrono::seconds(5)) < 0) {
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-  }
+  if (pid_ > 0) endWithin(pid_, std::chrono::seconds(5));
   close(output_);
 }
 
@@ -115,16 +101,12 @@ std::vector<json> LiveProcess::rest(std::chrono::milliseconds limit) {
 
 int LiveProcess::waitFor(std::chrono::milliseconds limit) {
   if (pid_ <= 0) return status_;
-  for (auto end = Clock::now() + limit; Clock::now() < end;
-       std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
-    int status;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      return status_;
-    }
+  const int status = exitStatusWithin(pid_, limit);
+  if (status >= 0) {
+    pid_ = -1;
+    status_ = status;
   }
-  return -1;
+  return status;
 }
 
 std::string LiveProcess::errors() const {
@@ -135,6 +117,13 @@ std::string LiveProcess::errors() const {
 std::vector<std::string> namesOf(const std::vector<json>& events) {
   std::vector<std::string> names;
   for (const auto& event : events) names.push_back(event.value("event", ""));
+  return names;
+}
+
+std::vector<std::string> milestonesOf(const std::vector<json>& events) {
+  std::vector<std::string> names;
+  for (auto& name : namesOf(events))
+    if (name != "level" && name != "partial") names.push_back(std::move(name));
   return names;
 }
 

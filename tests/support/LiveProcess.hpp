@@ -55,6 +55,8 @@ class LiveProcess {
 
 // The names of `events`, in order.
 std::vector<std::string> namesOf(const std::vector<nlohmann::json>& events);
+// The same without "level" and "partial", which come at the pace of the audio.
+std::vector<std::string> milestonesOf(const std::vector<nlohmann::json>& events);
 
 // A process's resident memory in kB (VmRSS of /proc/PID/status); 0 when it cannot be read.
 long residentKilobytes(pid_t pid);

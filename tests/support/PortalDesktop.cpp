@@ -6,6 +6,7 @@
 
 #include "support/Process.hpp"
 #include "support/PulseServer.hpp"
+#include "support/SessionBus.hpp"
 
 namespace earshot::testing {
 
@@ -15,33 +16,13 @@ constexpr const char* desktop = "earshottest";
 
 PortalDesktop::PortalDesktop(const std::string& standIn, Options options)
     : standIn_(standIn), options_(options) {
-  const std::string config = folder_.file("bus.conf");
-  std::ofstream(config)
-      << R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:path=)"
-      << folder_.file("bus") << R"(</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-)";
   std::filesystem::create_directories(folder_.file("portals"));
   std::filesystem::create_directories(folder_.file("runtime"));
   std::ofstream(folder_.file("portals/earshottest.portal"))
       << "[portal]\nDBusName=org.freedesktop.impl.portal.desktop.earshottest\nInterfaces="
       << (options_.shortcuts ? "org.freedesktop.impl.portal.GlobalShortcuts;" : "")
       << "\nUseIn=" << desktop << "\n";
-  bus_ = std::make_unique<Child>(
-      programPath("dbus-daemon"),
-      std::vector<std::string>{"--config-file=" + config, "--nofork", "--print-address=1"},
-      std::map<std::string, std::string>{}, Child::Ending::kill);
-  address_ = bus_->readLine();
+  bus_ = startSessionBus(folder_.file("bus.conf"), folder_.file("bus"), address_);
   if (address_.empty()) return;
   if (!startStandIn()) return;
   if (options_.frontend && !startPortal()) return;

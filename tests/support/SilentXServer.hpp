@@ -2,8 +2,9 @@
 
 #include <atomic>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "support/StandInXServer.hpp"
 
 namespace earshot::testing {
 
@@ -16,20 +17,16 @@ class SilentXServer {
   SilentXServer(const SilentXServer&) = delete;
   SilentXServer& operator=(const SilentXServer&) = delete;
 
-  bool running() const { return listener_ >= 0; }
-  const std::string& display() const { return display_; }
+  bool running() const { return server_.running(); }
+  const std::string& display() const { return server_.display(); }
   // Connections taken so far.
   int connections() const { return connections_; }
 
  private:
-  void serve();
-
-  int listener_ = -1;
-  std::string display_;
-  std::atomic<bool> stopping_{false};
   std::atomic<int> connections_{0};
   std::vector<int> clients_;
-  std::thread thread_;
+  // Last: its thread is gone before the clients are closed.
+  StandInXServer server_;
 };
 
 }  // namespace earshot::testing

@@ -290,11 +290,3 @@ TEST(Sinks, CarryValuesToTheMainThreadWhileTheSpeechInputLives) {
   EXPECT_EQ(partials.size(), 2u);
   EXPECT_EQ(levels.size(), 2u);
 }
-
-TEST(Failure, EqualityComparesCasesAndLocaleIdentifiers) {
-  using Failure = SpeechInput::Failure;
-  EXPECT_EQ(Failure::notRunning(), Failure::notRunning());
-  EXPECT_NE(Failure::notRunning(), Failure::letGo());
-  EXPECT_EQ(Failure::localeUnsupported("pt_BR"), Failure::localeUnsupported("pt_BR"));
-  EXPECT_NE(Failure::localeUnsupported("pt_BR"), Failure::localeUnsupported("en_US"));
-}

@@ -105,9 +105,3 @@ TEST(Reason, MapsEachErrorToItsPayload) {
             (Json{{"reason", "failed"},
                   {"detail", "Error Domain=sndfile Code=2 \"Format not recognised\""}}));
 }
-
-TEST(SpeechFailure, EqualWhenCaseAndIdentifierAre) {
-  EXPECT_EQ(SpeechFailure::localeUnsupported("pt_BR"), SpeechFailure::localeUnsupported("pt_BR"));
-  EXPECT_NE(SpeechFailure::localeUnsupported("pt_BR"), SpeechFailure::localeUnsupported("en_US"));
-  EXPECT_NE(SpeechFailure::superseded(), SpeechFailure::letGo());
-}

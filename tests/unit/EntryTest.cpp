@@ -123,7 +123,9 @@ TEST(Entry, FillsTheKeyTableInOrder) {
   ASSERT_EQ(voiceKeys.size(), 4u);
   EXPECT_EQ(voiceKeys[0].name, "option-space");
   EXPECT_EQ(voiceKeys[0].combo, VoiceKeyCombo::optionSpace);
+  EXPECT_EQ(voiceKeys[1].name, "control-option-space");
   EXPECT_EQ(voiceKeys[1].combo, (VoiceKeyCombo{49, 0x1800}));
+  EXPECT_EQ(voiceKeys[2].name, "control-shift-space");
   EXPECT_EQ(voiceKeys[2].combo, (VoiceKeyCombo{49, 0x1200}));
   EXPECT_EQ(voiceKeys[3].name, "control-option-command-space");
   EXPECT_EQ(voiceKeys[3].combo, (VoiceKeyCombo{49, 0x1900}));

@@ -59,20 +59,11 @@ TEST_F(Labels, FollowALanguageChangeAtOnce) {
   EXPECT_EQ(combo.label(), "⌥⇧ Espaço");
 }
 
-TEST(VoiceKeys, PresetsAndTableRows) {
+TEST(VoiceKeys, Presets) {
   EXPECT_EQ(VoiceKeyCombo::optionSpace, (VoiceKeyCombo{49, 0x0800}));
   EXPECT_EQ(VoiceKeyCombo::controlOptionSpace, (VoiceKeyCombo{49, 0x1800}));
   EXPECT_EQ(VoiceKeyCombo::escape, (VoiceKeyCombo{53, 0}));
   EXPECT_EQ(VoiceKeyCombo::optionShiftSpace, (VoiceKeyCombo{49, 0x0A00}));
   EXPECT_EQ(VoiceKeyCombo::controlOptionShiftSpace, (VoiceKeyCombo{49, 0x1A00}));
   EXPECT_NE((VoiceKeyCombo{49, 0x0800}), (VoiceKeyCombo{53, 0x0800}));
-
-  earshot::fillVoiceKeys();
-  ASSERT_EQ(earshot::voiceKeys.size(), 4u);
-  EXPECT_EQ(earshot::voiceKeys[0].name, "option-space");
-  EXPECT_EQ(earshot::voiceKeys[1].name, "control-option-space");
-  EXPECT_EQ(earshot::voiceKeys[2].name, "control-shift-space");
-  EXPECT_EQ(earshot::voiceKeys[2].combo, (VoiceKeyCombo{49, 0x1200}));
-  EXPECT_EQ(earshot::voiceKeys[3].name, "control-option-command-space");
-  EXPECT_EQ(earshot::voiceKeys[3].combo, (VoiceKeyCombo{49, 0x1900}));
 }

@@ -28,9 +28,9 @@ struct AnalysisState {
   std::condition_variable changed;
   bool started = false;
   bool done = false;
-  bool holding = false;     // the worker has or will have a decoder it must give back
-  bool promised = false;    // the pool was told it comes back soon
-  bool forGrammar = false;  // an analysis of application commands, as the pool knows it
+  bool holding = false;   // the worker has or will have a decoder it must give back
+  bool promised = false;  // the pool was told it comes back soon
+  DecoderKind kind = DecoderKind::general;  // as the pool knows the analysis
   std::exception_ptr error;
   std::optional<AnalyzerInputStream> input;
 
@@ -38,14 +38,14 @@ struct AnalysisState {
     std::lock_guard guard(lock);
     holding = false;
     // Under the lock, so that a cancel either promises this decoder or finds it back already.
-    pool->release(decoder, promised, forGrammar);
+    pool->release(decoder, promised, kind);
   }
 
   // The decoder never came: there is nothing to give back.
   void forgo(std::exception_ptr why) {
     std::lock_guard guard(lock);
     holding = false;
-    if (promised) pool->withdraw(forGrammar, std::move(why));
+    if (promised) pool->withdraw(kind, std::move(why));
   }
 
   void end(std::exception_ptr failure) {
@@ -182,7 +182,7 @@ class PocketSphinxAnalyzer final : public SpeechAnalyzer {
         vocabulary_(std::move(vocabulary)),
         words_(words) {
     state_->pool = std::move(pool);
-    state_->forGrammar = vocabulary_.has_value();
+    state_->kind = vocabulary_ ? DecoderKind::grammar : DecoderKind::general;
   }
 
   // An analyzer nobody holds any more gives its decoder back rather than wait for input forever.
@@ -211,7 +211,7 @@ class PocketSphinxAnalyzer final : public SpeechAnalyzer {
     // main loop). Normally one is idle or promised back.
     std::future<ps_decoder_t*> claim;
     try {
-      claim = state_->pool->acquire(vocabulary_.has_value());
+      claim = state_->pool->acquire(state_->kind);
     } catch (...) {
       state_->end(std::current_exception());
       throw;
@@ -258,7 +258,7 @@ class PocketSphinxAnalyzer final : public SpeechAnalyzer {
   void promiseBack() {
     if (!state_->holding || state_->promised) return;
     state_->promised = true;
-    state_->pool->promise(state_->forGrammar);
+    state_->pool->promise(state_->kind);
   }
 
   std::shared_ptr<AnalysisState> state_;

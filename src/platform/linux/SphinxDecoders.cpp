@@ -43,7 +43,7 @@ DecoderPool::~DecoderPool() {
   for (ps_decoder_t* decoder : grammarIdle_) ps_free(decoder);
 }
 
-std::future<ps_decoder_t*> DecoderPool::acquire(bool forGrammar) {
+std::future<ps_decoder_t*> DecoderPool::acquire(DecoderKind kind) {
   {
     std::lock_guard guard(lock_);
     auto take = [](std::vector<ps_decoder_t*>& from) {
@@ -51,11 +51,12 @@ std::future<ps_decoder_t*> DecoderPool::acquire(bool forGrammar) {
       from.pop_back();
       return ready(decoder);
     };
-    if (forGrammar && !grammarIdle_.empty()) return take(grammarIdle_);
+    if (kind == DecoderKind::grammar && !grammarIdle_.empty()) return take(grammarIdle_);
     if (!idle_.empty()) return take(idle_);
     // A stopped analysis gives its decoder back within one buffer and one utterance's end;
     // loading another would cost the memory of a whole model for the rest of the process.
-    if (forGrammar && grammarPromised_ > static_cast<int>(grammarWaiting_.size())) {
+    if (kind == DecoderKind::grammar &&
+        grammarPromised_ > static_cast<int>(grammarWaiting_.size())) {
       grammarWaiting_.emplace_back();
       return grammarWaiting_.back().get_future();
     }
@@ -81,15 +82,15 @@ std::future<ps_decoder_t*> DecoderPool::acquire(bool forGrammar) {
   return result;
 }
 
-void DecoderPool::promise(bool forGrammar) {
+void DecoderPool::promise(DecoderKind kind) {
   std::lock_guard guard(lock_);
-  ++(forGrammar ? grammarPromised_ : promised_);
+  ++(kind == DecoderKind::grammar ? grammarPromised_ : promised_);
 }
 
-void DecoderPool::withdraw(bool forGrammar, std::exception_ptr why) {
+void DecoderPool::withdraw(DecoderKind kind, std::exception_ptr why) {
   std::lock_guard guard(lock_);
-  int& promised = forGrammar ? grammarPromised_ : promised_;
-  auto& waiting = forGrammar ? grammarWaiting_ : waiting_;
+  int& promised = kind == DecoderKind::grammar ? grammarPromised_ : promised_;
+  auto& waiting = kind == DecoderKind::grammar ? grammarWaiting_ : waiting_;
   --promised;
   // Those who counted on this decoder would wait for ever.
   while (static_cast<int>(waiting.size()) > std::max(promised, 0)) {
@@ -98,11 +99,11 @@ void DecoderPool::withdraw(bool forGrammar, std::exception_ptr why) {
   }
 }
 
-void DecoderPool::release(ps_decoder_t* decoder, bool promised, bool forGrammar) {
+void DecoderPool::release(ps_decoder_t* decoder, bool promised, DecoderKind kind) {
   reset(decoder);
   std::lock_guard guard(lock_);
-  if (promised) --(forGrammar ? grammarPromised_ : promised_);
-  handOut(decoder, promised && forGrammar);
+  if (promised) --(kind == DecoderKind::grammar ? grammarPromised_ : promised_);
+  handOut(decoder, promised && kind == DecoderKind::grammar);
 }
 
 // A decoder promised to application-command analyses goes to one of them even when it kept its

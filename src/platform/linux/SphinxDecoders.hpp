@@ -15,6 +15,10 @@
 
 namespace earshot::linux_platform {
 
+// What an analysis takes a decoder for: free speech on the language model, or application
+// commands on a grammar.
+enum class DecoderKind { general, grammar };
+
 // Idle decoders of one language, kept for the process. A reservation loads one in the background;
 // the first analyzer that finds none idle claims that load instead of starting another. A decoder
 // is handed out in the state of a freshly loaded one. Made with std::make_shared.
@@ -31,20 +35,19 @@ class DecoderPool : public std::enable_shared_from_this<DecoderPool> {
   // analysis has closed its utterance, a load when it is done. A model that does not load makes
   // the future throw PlatformError.
   //
-  // An analysis of application commands (`forGrammar`) takes a decoder that had a grammar before
+  // An analysis of application commands (`grammar`) takes a decoder that had a grammar before
   // one that still has its language model (which it gives up); the others never take one without
   // a model.
-  std::future<ps_decoder_t*> acquire(bool forGrammar = false);
+  std::future<ps_decoder_t*> acquire(DecoderKind kind = DecoderKind::general);
 
   // Announces that a decoder still in use will be released shortly, so that the next `acquire`
   // waits for it instead of loading another.
-  // `forGrammar` as the analysis acquired it.
-  void promise(bool forGrammar = false);
+  // `kind` as the analysis acquired it.
+  void promise(DecoderKind kind = DecoderKind::general);
   // Takes back a `promise()` whose decoder never came (its load failed with `why`).
-  void withdraw(bool forGrammar, std::exception_ptr why);
-  // Gives a decoder back; `promised` when `promise()` was called for it, with the same
-  // `forGrammar`.
-  void release(ps_decoder_t* decoder, bool promised, bool forGrammar = false);
+  void withdraw(DecoderKind kind, std::exception_ptr why);
+  // Gives a decoder back; `promised` when `promise()` was called for it, with the same `kind`.
+  void release(ps_decoder_t* decoder, bool promised, DecoderKind kind = DecoderKind::general);
 
   // Starts a background load unless a decoder was ever made or is loading.
   void preload(const std::shared_ptr<DecoderPool>& self);

@@ -28,11 +28,11 @@ TEST(DecoderPool, CommandAndGeneralAnalysesWaitOnlyForDecodersTheyCanUse) {
   auto pool = std::make_shared<DecoderPool>(*model, SphinxSearch{});
 
   // A general analysis is stopping: a command analysis waits for its decoder.
-  ps_decoder_t* first = pool->acquire(false).get();
-  pool->promise(false);
-  auto command = pool->acquire(true);
+  ps_decoder_t* first = pool->acquire(DecoderKind::general).get();
+  pool->promise(DecoderKind::general);
+  auto command = pool->acquire(DecoderKind::grammar);
   EXPECT_FALSE(isReady(command));
-  pool->release(first, true, false);
+  pool->release(first, true, DecoderKind::general);
   ASSERT_TRUE(isReady(command, 5s));
   ps_decoder_t* commands = command.get();
   EXPECT_EQ(commands, first);
@@ -45,30 +45,30 @@ TEST(DecoderPool, CommandAndGeneralAnalysesWaitOnlyForDecodersTheyCanUse) {
 
   // A command analysis is stopping: its decoder has no language model, so a general analysis
   // loads its own instead of waiting for it.
-  pool->promise(true);
-  auto general = pool->acquire(false);
+  pool->promise(DecoderKind::grammar);
+  auto general = pool->acquire(DecoderKind::general);
   ASSERT_TRUE(isReady(general, 30s));
   ps_decoder_t* second = general.get();
   EXPECT_NE(second, commands);
   EXPECT_EQ(pool->made(), 2);
 
   // The next command analysis waits for the promised one and takes it back.
-  auto next = pool->acquire(true);
+  auto next = pool->acquire(DecoderKind::grammar);
   EXPECT_FALSE(isReady(next));
-  pool->release(commands, true, true);
+  pool->release(commands, true, DecoderKind::grammar);
   ASSERT_TRUE(isReady(next, 5s));
   EXPECT_EQ(next.get(), commands);
 
   // Back in the pool, each kind goes to its own kind first.
-  pool->release(commands, false, true);
-  pool->release(second, false, false);
-  auto generalAgain = pool->acquire(false);
+  pool->release(commands, false, DecoderKind::grammar);
+  pool->release(second, false, DecoderKind::general);
+  auto generalAgain = pool->acquire(DecoderKind::general);
   EXPECT_EQ(generalAgain.get(), second);
-  auto commandAgain = pool->acquire(true);
+  auto commandAgain = pool->acquire(DecoderKind::grammar);
   EXPECT_EQ(commandAgain.get(), commands);
   EXPECT_EQ(pool->made(), 2);
-  pool->release(second, false, false);
-  pool->release(commands, false, true);
+  pool->release(second, false, DecoderKind::general);
+  pool->release(commands, false, DecoderKind::grammar);
 }
 
 // The analyzer claims its decoder on the main loop: a claim never waits for a model to load,
@@ -79,9 +79,9 @@ TEST(DecoderPool, AClaimNeverWaitsForALoad) {
   silenceSphinx();
   auto pool = std::make_shared<DecoderPool>(*model, SphinxSearch{});
   pool->preload(pool);
-  auto preloaded = pool->acquire(false);
+  auto preloaded = pool->acquire(DecoderKind::general);
   EXPECT_FALSE(isReady(preloaded)) << "the claim waited for the preload";
-  auto own = pool->acquire(false);
+  auto own = pool->acquire(DecoderKind::general);
   EXPECT_FALSE(isReady(own)) << "the claim waited for a load of its own";
   ASSERT_TRUE(isReady(preloaded, 30s));
   ASSERT_TRUE(isReady(own, 30s));
@@ -89,6 +89,6 @@ TEST(DecoderPool, AClaimNeverWaitsForALoad) {
   ps_decoder_t* second = own.get();
   EXPECT_NE(first, second);
   EXPECT_EQ(pool->made(), 2);
-  pool->release(first, false, false);
-  pool->release(second, false, false);
+  pool->release(first, false, DecoderKind::general);
+  pool->release(second, false, DecoderKind::general);
 }
