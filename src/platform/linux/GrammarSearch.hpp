@@ -4,6 +4,7 @@
 // grammar with a garbage loop beside the names, so that speech that fits no name comes out as
 // garbage instead of as the nearest name.
 
+#include <limits>
 #include <memory>
 
 #include "platform/Speech.hpp"
@@ -34,6 +35,9 @@ struct GrammarCosts {
   // when the first pass named nothing (a name heard at once is given at once).
   enum class SecondPass { never, always, whenRejected };
   SecondPass secondPass = SecondPass::whenRejected;
+  // The least a heard name may score against a free phone loop over the same audio, per frame
+  // (natural log, PhoneLoopCheck); minus infinity: no phone loop, every name stands.
+  double verification = -std::numeric_limits<double>::infinity();
 
   bool operator==(const GrammarCosts&) const = default;
 };
