@@ -7,7 +7,11 @@
 // Manifest lines, tab-separated: wav, en|pt, condition, tuning|held, desktop-file ID ("" for an
 // unrelated sentence), what is said. Without settings, the analyzers' own costs are measured.
 // Every name heard is also scored against the phone loop, so that one run prints, per language
-// and half, the whole curve of verification thresholds (SCORES=1: every command's scores).
+// and half, the whole curve of verification thresholds. SCORES=1 prints a line per file for
+// bench/verification_sweep.py: "score", garbage cost, language, condition, half, ID, what is said,
+// the name heard before verification ("" none), whether it resolves to the file's application
+// ("right"), another ("other") or none, pass (1, 2), the per-frame margin (nan: no name),
+// then grammar score and frames, loop score and frames, and the same over speech frames only.
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -186,17 +190,21 @@ int main(int argc, char** argv) {
         entry.rightName = named && idOf(*named) == line.id;
         loopMilliseconds += scores->loopMilliseconds;
         ++loops;
-        if (printScores)
-          std::printf(
-              "score\t%s\t%s\t%s\t%s\t%s\t%s\t%.4f\t%.1f\t%d\t%.1f\t%d\t%d\t%s\t%.1f\t%d\t%.1f\t%"
-              "d\n",
-              line.language.c_str(), line.condition.c_str(), line.half.c_str(), line.id.c_str(),
-              line.said.c_str(), scores->words.c_str(), *entry.margin, scores->grammar,
-              scores->grammarFrames, scores->loop, scores->loopFrames, scores->secondPass ? 2 : 1,
-              line.id.empty() ? (entry.anyApp ? "wrong" : "right")
-                              : (entry.rightName ? "right" : "wrong"),
-              scores->grammarSpeech, scores->grammarSpeechFrames, scores->loopSpeech,
-              scores->loopSpeechFrames);
+      }
+      if (printScores) {
+        const linux_platform::CommandScores none;
+        const auto& s = scores ? *scores : none;
+        std::printf(
+            "score\t%g\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%d\t%.4f\t%.2f\t%d\t%.2f\t%d\t%.2f\t%d\t%.2f\t%"
+            "d\n",
+            costs.garbagePhone, line.language.c_str(), line.condition.c_str(), line.half.c_str(),
+            line.id.c_str(), line.said.c_str(), s.words.c_str(),
+            entry.rightName ? "right"
+            : entry.anyApp  ? "other"
+                            : "none",
+            s.secondPass ? 2 : 1, entry.margin.value_or(std::nan("")), s.grammar, s.grammarFrames,
+            s.loop, s.loopFrames, s.grammarSpeech, s.grammarSpeechFrames, s.loopSpeech,
+            s.loopSpeechFrames);
       }
       scored.push_back(entry);
       auto& rows = table[line.language];
