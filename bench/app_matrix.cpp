@@ -3,7 +3,8 @@
 // lookup `earshot --find` makes, all in one process so that a grid of grammar settings can be
 // tried. The catalog is the machine's (HOME and XDG folders set by bench/app_matrix.sh).
 //
-// Usage: bench_app_matrix <manifest> [garbage,filler,dither,silence,noise,second,verification ...]
+// Usage: bench_app_matrix <manifest> [garbage,filler,dither,silence,noise,second,en,pt ...]
+// (en, pt: the verification thresholds)
 // Manifest lines, tab-separated: wav, en|pt, condition, tuning|held, desktop-file ID ("" for an
 // unrelated sentence), what is said. Without settings, the analyzers' own costs are measured.
 // Every name heard is also scored against the phone loop, so that one run prints, per language
@@ -81,8 +82,9 @@ std::string idOf(const AppRef& app) {
 linux_platform::GrammarCosts parseSetting(const std::string& text) {
   linux_platform::GrammarCosts costs;
   int second = 0;
-  std::sscanf(text.c_str(), "%lf,%lf,%lf,%lf,%lf,%d,%lf", &costs.garbagePhone, &costs.filler,
-              &costs.dither, &costs.silence, &costs.noise, &second, &costs.verification);
+  std::sscanf(text.c_str(), "%lf,%lf,%lf,%lf,%lf,%d,%lf,%lf", &costs.garbagePhone, &costs.filler,
+              &costs.dither, &costs.silence, &costs.noise, &second, &costs.verification,
+              &costs.portugueseVerification);
   costs.secondPass = static_cast<linux_platform::GrammarCosts::SecondPass>(second);
   return costs;
 }
@@ -233,10 +235,10 @@ int main(int argc, char** argv) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf(
         "== garbage %g, filler %g, dither %g, silence %g, noise %g, second pass %d, verification "
-        "%g (%zu files, %.0f ms each; phone loop %.1f ms per name heard)\n",
+        "%g / %g (%zu files, %.0f ms each; phone loop %.1f ms per name heard)\n",
         costs.garbagePhone, costs.filler, costs.dither, costs.silence, costs.noise,
-        static_cast<int>(costs.secondPass), costs.verification, lines.size(),
-        lines.empty() ? 0.0 : 1000 * seconds / static_cast<double>(lines.size()),
+        static_cast<int>(costs.secondPass), costs.verification, costs.portugueseVerification,
+        lines.size(), lines.empty() ? 0.0 : 1000 * seconds / static_cast<double>(lines.size()),
         loops == 0 ? 0.0 : loopMilliseconds / loops);
     for (const auto& [language, rows] : table) {
       std::printf("| %s condition | half | commands right | unrelated rejected |\n",

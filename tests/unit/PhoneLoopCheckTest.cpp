@@ -47,7 +47,9 @@ TEST(PhoneLoopCheck, TheMarginIsPerFrameOfEachDecodeAndStandsAtItsThreshold) {
     scores.loopFrames = c.loopFrames;
     const auto margin = perFrameMargin(scores);
     ASSERT_EQ(margin.has_value(), c.margin.has_value()) << c.what;
-    if (margin) EXPECT_NEAR(*margin, *c.margin, 1e-9) << c.what;
+    if (margin) {
+      EXPECT_NEAR(*margin, *c.margin, 1e-9) << c.what;
+    }
     EXPECT_EQ(accepted(scores, c.threshold), c.stands) << c.what;
   }
 }

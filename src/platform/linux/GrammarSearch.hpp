@@ -36,8 +36,11 @@ struct GrammarCosts {
   enum class SecondPass { never, always, whenRejected };
   SecondPass secondPass = SecondPass::whenRejected;
   // The least a heard name may score against a free phone loop over the same audio, per frame
-  // (natural log, PhoneLoopCheck); minus infinity: no phone loop, every name stands.
-  double verification = -std::numeric_limits<double>::infinity();
+  // (natural log, PhoneLoopCheck): for English words, and for Portuguese ones, which the English
+  // model fits worse. Minus infinity: no phone loop, every name heard stands. Portuguese commands
+  // are not checked: their rejections already pass, and any threshold costs commands.
+  double verification = -3.7;
+  double portugueseVerification = -std::numeric_limits<double>::infinity();
 
   bool operator==(const GrammarCosts&) const = default;
 };

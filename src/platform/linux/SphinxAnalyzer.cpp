@@ -82,14 +82,16 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
   std::shared_ptr<const AppGrammar> grammar;
   GrammarCosts costs;
   bool checking = false;  // a heard name is scored against the phone loop
+  auto threshold = [&] {
+    return pronounced == GrammarWords::english ? costs.verification : costs.portugueseVerification;
+  };
   try {
     // Built here, off the caller's thread: the input queues meanwhile.
     if (vocabulary) {
       grammar = appGrammar(decoder, *vocabulary, pronounced);
       costs = grammarCosts();
       useGrammar(decoder, grammar, costs);
-      checking =
-          (std::isfinite(costs.verification) || commandScoresObserved()) && addPhoneLoop(decoder);
+      checking = (std::isfinite(threshold()) || commandScoresObserved()) && addPhoneLoop(decoder);
     }
   } catch (...) {
     state->giveBack(decoder);
@@ -134,7 +136,7 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
       scores.secondPass = second;
       scores.words = words;
       reportCommandScores(scores);
-      if (!accepted(scores, costs.verification)) words.clear();
+      if (!accepted(scores, threshold())) words.clear();
     }
     heard.clear();
     // The final stands in for the utterance's volatile text, so it is sent even when the decoder
