@@ -3,8 +3,8 @@
 // lookup `earshot --find` makes, all in one process so that a grid of grammar settings can be
 // tried. The catalog is the machine's (HOME and XDG folders set by bench/app_matrix.sh).
 //
-// Usage: bench_app_matrix <manifest> [garbage,filler,dither,silence,noise,second,en,pt ...]
-// (en, pt: the verification thresholds)
+// Usage: bench_app_matrix <manifest> [garbage,filler,dither,silence,noise,second,en,pt,first ...]
+// (en, pt: the verification thresholds; first: 1 to check names of the first pass too)
 // Manifest lines, tab-separated: wav, en|pt, condition, tuning|held, desktop-file ID ("" for an
 // unrelated sentence), what is said. Without settings, the analyzers' own costs are measured.
 // Every name heard is also scored against the phone loop, so that one run prints, per language
@@ -82,9 +82,11 @@ std::string idOf(const AppRef& app) {
 linux_platform::GrammarCosts parseSetting(const std::string& text) {
   linux_platform::GrammarCosts costs;
   int second = 0;
-  std::sscanf(text.c_str(), "%lf,%lf,%lf,%lf,%lf,%d,%lf,%lf", &costs.garbagePhone, &costs.filler,
+  int firstPass = costs.verifyFirstPass ? 1 : 0;
+  std::sscanf(text.c_str(), "%lf,%lf,%lf,%lf,%lf,%d,%lf,%lf,%d", &costs.garbagePhone, &costs.filler,
               &costs.dither, &costs.silence, &costs.noise, &second, &costs.verification,
-              &costs.portugueseVerification);
+              &costs.portugueseVerification, &firstPass);
+  costs.verifyFirstPass = firstPass != 0;
   costs.secondPass = static_cast<linux_platform::GrammarCosts::SecondPass>(second);
   return costs;
 }
@@ -95,10 +97,12 @@ struct Scored {
   std::optional<double> margin;  // none: no name was heard, at any threshold
   bool rightName = false;        // the name resolves to the file's application
   bool anyApp = false;           // the name resolves to some application
+  bool checked = true;           // the check applies to the pass that heard it
 };
 
 // For each threshold, commands right and unrelated rejected per language and half.
 void printSweep(const std::vector<Scored>& scored) {
+  // Names the first pass hears stand unchecked unless the costs check them too.
   std::set<double> thresholds{-std::numeric_limits<double>::infinity()};
   for (double t = -6.0; t <= 0.5001; t += 0.1) thresholds.insert(std::round(t * 10) / 10);
   std::set<std::pair<std::string, std::string>> groups;
@@ -110,7 +114,7 @@ void printSweep(const std::vector<Scored>& scored) {
       Tally tally;
       for (const auto& s : scored) {
         if (s.line->language != language || s.line->half != half) continue;
-        const bool stands = s.margin && *s.margin >= threshold;
+        const bool stands = s.margin && (!s.checked || *s.margin >= threshold);
         if (!s.line->id.empty()) {
           ++tally.commands;
           if (stands && s.rightName) ++tally.right;
@@ -190,6 +194,7 @@ int main(int argc, char** argv) {
         const auto named = catalog.app(scores->words);
         entry.anyApp = named.has_value();
         entry.rightName = named && idOf(*named) == line.id;
+        entry.checked = scores->secondPass || costs.verifyFirstPass;
         loopMilliseconds += scores->loopMilliseconds;
         ++loops;
       }

@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """Threshold sweep of the phone-loop check, offline, from `SCORES=1 bench/app_matrix.sh` output.
 
-Usage: verification_sweep.py OUTPUT [--speech] [--table LANG=THRESHOLD ...]
+Usage: verification_sweep.py OUTPUT [--speech] [--every-pass] [--table LANG=THRESHOLD ...]
   Prints, per garbage cost, language and half, commands right and unrelated sentences rejected at
   each threshold, and the threshold that keeps the most commands right on the tuning half while
   rejecting at least the goal's share of unrelated sentences (en 90 %, pt 75 %).
   --speech   the margin over speech frames only (silence and noise left out)
+  --every-pass  check the names of the first pass too (by default only the second pass's)
   --table    per-condition figures at the given thresholds ("none": no check)
 """
 import collections
@@ -24,8 +25,8 @@ def margin(f, speech):
 
 def outcome(row, threshold):
     """(is a command, counts as right): right command, or unrelated sentence rejected."""
-    command, named, m = row
-    stands = m is not None and (threshold is None or m >= threshold)
+    command, named, m, checked = row
+    stands = m is not None and (threshold is None or not checked or m >= threshold)
     if command:
         return True, stands and named == "right"
     return False, not (stands and named != "none")
@@ -46,6 +47,7 @@ def share(part, whole):
 
 def main(argv):
     speech = "--speech" in argv
+    every_pass = "--every-pass" in argv
     table = {}
     if "--table" in argv:
         for item in argv[argv.index("--table") + 1:]:
@@ -56,7 +58,8 @@ def main(argv):
         if not line.startswith("score\t"):
             continue
         f = line.rstrip("\n").split("\t")
-        rows[(f[1], f[2], f[4], f[3])].append((f[5] != "", f[8], margin(f, speech)))
+        checked = every_pass or f[9] == "2"
+        rows[(f[1], f[2], f[4], f[3])].append((f[5] != "", f[8], margin(f, speech), checked))
     groups = collections.defaultdict(list)
     for (garbage, language, half, _), value in rows.items():
         groups[(garbage, language, half)] += value

@@ -39,8 +39,12 @@ struct GrammarCosts {
   // (natural log, PhoneLoopCheck): for English words, and for Portuguese ones, which the English
   // model fits worse. Minus infinity: no phone loop, every name heard stands. Portuguese commands
   // are not checked: their rejections already pass, and any threshold costs commands.
-  double verification = -3.7;
+  double verification = -3.3;
   double portugueseVerification = -std::numeric_limits<double>::infinity();
+  // Whether a name the first pass hears is checked too. It is not: it is given at once, as the
+  // check costs one more decode of the command, and names forced onto other speech come mostly
+  // from the second pass.
+  bool verifyFirstPass = false;
 
   bool operator==(const GrammarCosts&) const = default;
 };

@@ -131,12 +131,14 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
       second = true;
     }
     std::string words = text(ps_get_hyp(decoder, nullptr));
-    if (checking && !words.empty() && passMean && !heard.empty() && !state->cancelled) {
+    const bool check = second || costs.verifyFirstPass;
+    if (checking && (check || commandScoresObserved()) && !words.empty() && passMean &&
+        !heard.empty() && !state->cancelled) {
       CommandScores scores = scoreAgainstPhoneLoop(decoder, heard, *passMean);
       scores.secondPass = second;
       scores.words = words;
       reportCommandScores(scores);
-      if (!accepted(scores, threshold())) words.clear();
+      if (check && !accepted(scores, threshold())) words.clear();
     }
     heard.clear();
     // The final stands in for the utterance's volatile text, so it is sent even when the decoder
