@@ -3,15 +3,27 @@
 // lookup `earshot --find` makes, all in one process so that a grid of grammar settings can be
 // tried. The catalog is the machine's (HOME and XDG folders set by bench/app_matrix.sh).
 //
-// Usage: bench_app_matrix <manifest> [garbage,filler,dither,silence,noise,second ...]
+// Usage: bench_app_matrix <manifest> [garbage,filler,dither,silence,noise,second,en,pt,first ...]
+// (en, pt: the verification thresholds; first: 1 to check names of the first pass too)
 // Manifest lines, tab-separated: wav, en|pt, condition, tuning|held, desktop-file ID ("" for an
 // unrelated sentence), what is said. Without settings, the analyzers' own costs are measured.
+// Every name heard is also scored against the phone loop, so that one run prints, per language
+// and half, the whole curve of verification thresholds. SCORES=1 prints a line per file for
+// bench/verification_sweep.py: "score", garbage cost, language, condition, half, ID, what is said,
+// the name heard before verification ("" none), whether it resolves to the file's application
+// ("right"), another ("other") or none, pass (1, 2), the per-frame margin (nan: no name),
+// then grammar score and frames, loop score and frames, and the same over speech frames only.
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <limits>
 #include <map>
+#include <mutex>
+#include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -22,6 +34,7 @@
 #include "platform/linux/GrammarSearch.hpp"
 #include "platform/linux/LinuxAudio.hpp"
 #include "platform/linux/LinuxWorkspace.hpp"
+#include "platform/linux/PhoneLoopCheck.hpp"
 #include "platform/linux/PocketSphinx.hpp"
 #include "speech/FileTranscription.hpp"
 
@@ -69,10 +82,52 @@ std::string idOf(const AppRef& app) {
 linux_platform::GrammarCosts parseSetting(const std::string& text) {
   linux_platform::GrammarCosts costs;
   int second = 0;
-  std::sscanf(text.c_str(), "%lf,%lf,%lf,%lf,%lf,%d", &costs.garbagePhone, &costs.filler,
-              &costs.dither, &costs.silence, &costs.noise, &second);
+  int firstPass = costs.verifyFirstPass ? 1 : 0;
+  std::sscanf(text.c_str(), "%lf,%lf,%lf,%lf,%lf,%d,%lf,%lf,%d", &costs.garbagePhone, &costs.filler,
+              &costs.dither, &costs.silence, &costs.noise, &second, &costs.verification,
+              &costs.portugueseVerification, &firstPass);
+  costs.verifyFirstPass = firstPass != 0;
   costs.secondPass = static_cast<linux_platform::GrammarCosts::SecondPass>(second);
   return costs;
+}
+
+// One file's outcome for the threshold sweep: the name heard before verification, if any.
+struct Scored {
+  const Line* line;
+  std::optional<double> margin;  // none: no name was heard, at any threshold
+  bool rightName = false;        // the name resolves to the file's application
+  bool anyApp = false;           // the name resolves to some application
+  bool checked = true;           // the check applies to the pass that heard it
+};
+
+// For each threshold, commands right and unrelated rejected per language and half.
+void printSweep(const std::vector<Scored>& scored) {
+  // Names the first pass hears stand unchecked unless the costs check them too.
+  std::set<double> thresholds{-std::numeric_limits<double>::infinity()};
+  for (double t = -6.0; t <= 0.5001; t += 0.1) thresholds.insert(std::round(t * 10) / 10);
+  std::set<std::pair<std::string, std::string>> groups;
+  for (const auto& s : scored) groups.insert({s.line->language, s.line->half});
+  for (const auto& [language, half] : groups) {
+    std::printf("sweep %s %s: threshold | commands right | unrelated rejected\n", language.c_str(),
+                half.c_str());
+    for (double threshold : thresholds) {
+      Tally tally;
+      for (const auto& s : scored) {
+        if (s.line->language != language || s.line->half != half) continue;
+        const bool stands = s.margin && (!s.checked || *s.margin >= threshold);
+        if (!s.line->id.empty()) {
+          ++tally.commands;
+          if (stands && s.rightName) ++tally.right;
+        } else {
+          ++tally.unrelated;
+          if (!(stands && s.anyApp)) ++tally.rejected;
+        }
+      }
+      std::printf("  %5.1f | %d/%d (%.1f %%) | %d/%d (%.1f %%)\n", threshold, tally.right,
+                  tally.commands, percent(tally.right, tally.commands), tally.rejected,
+                  tally.unrelated, percent(tally.rejected, tally.unrelated));
+    }
+  }
 }
 
 }  // namespace
@@ -82,11 +137,19 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: bench_app_matrix <manifest> [garbage,filler,dither ...]\n");
     return 2;
   }
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // scores as they come, into a file too
   const auto lines = readManifest(argv[1]);
   std::vector<linux_platform::GrammarCosts> settings;
   for (int i = 2; i < argc; ++i) settings.push_back(parseSetting(argv[i]));
   if (settings.empty()) settings.push_back(linux_platform::grammarCosts());
   const bool verbose = std::getenv("VERBOSE") != nullptr;
+  const bool printScores = std::getenv("SCORES") != nullptr;
+  std::mutex heardLock;
+  std::optional<linux_platform::CommandScores> heard;
+  linux_platform::observeCommandScores([&](const linux_platform::CommandScores& scores) {
+    std::lock_guard guard(heardLock);
+    heard = scores;
+  });
 
   linux_platform::LinuxAudioToolkit audio;
   linux_platform::PocketSphinxService speech;
@@ -99,9 +162,16 @@ int main(int argc, char** argv) {
     // language -> condition -> (half, tally); conditions in manifest order.
     std::map<std::string, std::vector<std::pair<std::string, std::pair<std::string, Tally>>>> table;
     std::string misses;
+    std::vector<Scored> scored;
+    double loopMilliseconds = 0;
+    int loops = 0;
     const auto start = std::chrono::steady_clock::now();
     for (const auto& line : lines) {
       std::string text;
+      {
+        std::lock_guard guard(heardLock);
+        heard.reset();
+      }
       try {
         text = transcribeLikeMicrophone(
             audio, speech, line.wav,
@@ -112,6 +182,38 @@ int main(int argc, char** argv) {
       }
       std::optional<AppRef> app;
       if (!text.empty() && text != "(error)") app = catalog.app(text);
+      std::optional<linux_platform::CommandScores> scores;
+      {
+        std::lock_guard guard(heardLock);
+        scores = heard;
+      }
+      Scored entry{&line, std::nullopt, false, false};
+      if (scores) {
+        entry.margin = linux_platform::perFrameMargin(*scores);
+        if (!entry.margin) entry.margin = -std::numeric_limits<double>::infinity();
+        const auto named = catalog.app(scores->words);
+        entry.anyApp = named.has_value();
+        entry.rightName = named && idOf(*named) == line.id;
+        entry.checked = scores->secondPass || costs.verifyFirstPass;
+        loopMilliseconds += scores->loopMilliseconds;
+        ++loops;
+      }
+      if (printScores) {
+        const linux_platform::CommandScores none;
+        const auto& s = scores ? *scores : none;
+        std::printf(
+            "score\t%g\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%d\t%.4f\t%.2f\t%d\t%.2f\t%d\t%.2f\t%d\t%.2f\t%"
+            "d\n",
+            costs.garbagePhone, line.language.c_str(), line.condition.c_str(), line.half.c_str(),
+            line.id.c_str(), line.said.c_str(), s.words.c_str(),
+            entry.rightName ? "right"
+            : entry.anyApp  ? "other"
+                            : "none",
+            s.secondPass ? 2 : 1, entry.margin.value_or(std::nan("")), s.grammar, s.grammarFrames,
+            s.loop, s.loopFrames, s.grammarSpeech, s.grammarSpeechFrames, s.loopSpeech,
+            s.loopSpeechFrames);
+      }
+      scored.push_back(entry);
       auto& rows = table[line.language];
       auto row = std::find_if(rows.begin(), rows.end(),
                               [&](const auto& r) { return r.first == line.condition; });
@@ -137,11 +239,12 @@ int main(int argc, char** argv) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf(
-        "== garbage %g, filler %g, dither %g, silence %g, noise %g, second pass %d (%zu files, "
-        "%.0f ms each)\n",
+        "== garbage %g, filler %g, dither %g, silence %g, noise %g, second pass %d, verification "
+        "%g / %g (%zu files, %.0f ms each; phone loop %.1f ms per name heard)\n",
         costs.garbagePhone, costs.filler, costs.dither, costs.silence, costs.noise,
-        static_cast<int>(costs.secondPass), lines.size(),
-        lines.empty() ? 0.0 : 1000 * seconds / static_cast<double>(lines.size()));
+        static_cast<int>(costs.secondPass), costs.verification, costs.portugueseVerification,
+        lines.size(), lines.empty() ? 0.0 : 1000 * seconds / static_cast<double>(lines.size()),
+        loops == 0 ? 0.0 : loopMilliseconds / loops);
     for (const auto& [language, rows] : table) {
       std::printf("| %s condition | half | commands right | unrelated rejected |\n",
                   language.c_str());
@@ -166,6 +269,7 @@ int main(int argc, char** argv) {
             percent(tally.rejected, tally.unrelated));
     }
     if (verbose && !misses.empty()) std::printf("misses:%s\n", misses.c_str());
+    printSweep(scored);
     std::fflush(stdout);
   }
   return 0;

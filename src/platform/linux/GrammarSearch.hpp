@@ -4,6 +4,7 @@
 // grammar with a garbage loop beside the names, so that speech that fits no name comes out as
 // garbage instead of as the nearest name.
 
+#include <limits>
 #include <memory>
 
 #include "platform/Speech.hpp"
@@ -34,6 +35,16 @@ struct GrammarCosts {
   // when the first pass named nothing (a name heard at once is given at once).
   enum class SecondPass { never, always, whenRejected };
   SecondPass secondPass = SecondPass::whenRejected;
+  // The least a heard name may score against a free phone loop over the same audio, per frame
+  // (natural log, PhoneLoopCheck): for English words, and for Portuguese ones, which the English
+  // model fits worse. Minus infinity: no phone loop, every name heard stands. Portuguese commands
+  // are not checked: their rejections already pass, and any threshold costs commands.
+  double verification = -3.3;
+  double portugueseVerification = -std::numeric_limits<double>::infinity();
+  // Whether a name the first pass hears is checked too. It is not: it is given at once, as the
+  // check costs one more decode of the command, and names forced onto other speech come mostly
+  // from the second pass.
+  bool verifyFirstPass = false;
 
   bool operator==(const GrammarCosts&) const = default;
 };

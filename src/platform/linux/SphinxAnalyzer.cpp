@@ -12,6 +12,7 @@
 
 #include "platform/PlatformError.hpp"
 #include "platform/linux/GrammarSearch.hpp"
+#include "platform/linux/PhoneLoopCheck.hpp"
 #include "platform/linux/SphinxDecoders.hpp"
 #include "platform/linux/SphinxModels.hpp"
 
@@ -80,12 +81,17 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
   }
   std::shared_ptr<const AppGrammar> grammar;
   GrammarCosts costs;
+  bool checking = false;  // a heard name is scored against the phone loop
+  auto threshold = [&] {
+    return pronounced == GrammarWords::english ? costs.verification : costs.portugueseVerification;
+  };
   try {
     // Built here, off the caller's thread: the input queues meanwhile.
     if (vocabulary) {
       grammar = appGrammar(decoder, *vocabulary, pronounced);
       costs = grammarCosts();
       useGrammar(decoder, grammar, costs);
+      checking = (std::isfinite(threshold()) || commandScoresObserved()) && addPhoneLoop(decoder);
     }
   } catch (...) {
     state->giveBack(decoder);
@@ -97,7 +103,8 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
   bool inUtterance = false;
   std::string lastPartial;
   std::vector<std::int16_t> pcm;
-  std::vector<std::int16_t> heard;  // the command so far, for the second pass
+  std::vector<std::int16_t> heard;       // the command so far, for the second pass and the check
+  std::optional<CepstralMean> passMean;  // where the pass that is heard began
   // The same noise for the same audio: results do not vary from run to run.
   std::minstd_rand noise(17);
   std::uniform_real_distribution<float> dither(-1.0f, 1.0f);
@@ -115,13 +122,25 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
     const bool again = costs.secondPass == GrammarCosts::SecondPass::always ||
                        (costs.secondPass == GrammarCosts::SecondPass::whenRejected &&
                         text(ps_get_hyp(decoder, nullptr)).empty());
+    bool second = false;
     if (grammar && again && !heard.empty() && !state->cancelled) {
+      if (checking) passMean.emplace(decoder);
       ps_start_utt(decoder);
       ps_process_raw(decoder, heard.data(), heard.size(), FALSE, FALSE);
       ps_end_utt(decoder);
-      heard.clear();
+      second = true;
     }
     std::string words = text(ps_get_hyp(decoder, nullptr));
+    const bool check = second || costs.verifyFirstPass;
+    if (checking && (check || commandScoresObserved()) && !words.empty() && passMean &&
+        !heard.empty() && !state->cancelled) {
+      CommandScores scores = scoreAgainstPhoneLoop(decoder, heard, *passMean);
+      scores.secondPass = second;
+      scores.words = words;
+      reportCommandScores(scores);
+      if (check && !accepted(scores, threshold())) words.clear();
+    }
+    heard.clear();
     // The final stands in for the utterance's volatile text, so it is sent even when the decoder
     // took every word back; an utterance that showed nothing gives no result at all.
     if (!state->cancelled && (!words.empty() || !lastPartial.empty())) {
@@ -132,6 +151,7 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
     inUtterance = false;
   };
 
+  if (checking) passMean.emplace(decoder);
   ps_start_utt(decoder);
   while (auto item = input.pop()) {
     if (state->cancelled) break;
@@ -145,7 +165,7 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
         v = std::clamp(v + dither(noise) * static_cast<float>(costs.dither), -32767.0f, 32767.0f);
       pcm[i] = static_cast<std::int16_t>(std::lrintf(v));
     }
-    if (grammar && costs.secondPass != GrammarCosts::SecondPass::never)
+    if (grammar && (checking || costs.secondPass != GrammarCosts::SecondPass::never))
       heard.insert(heard.end(), pcm.begin(), pcm.end());
     if (ps_process_raw(decoder, pcm.data(), frames, FALSE, FALSE) < 0) {
       failure = std::make_exception_ptr(sphinxError(SphinxError::audioNotProcessed,

@@ -1,0 +1,82 @@
+// The phone-loop check on a real decoder, at the costs in force: names said plainly stand, every
+// decode is scored over frames, and the grammar is the search again for the next command.
+#include <gtest/gtest.h>
+#include <pocketsphinx.h>
+
+#include <cstdlib>
+
+#include "catalog/AppNames.hpp"
+#include "platform/linux/GrammarSearch.hpp"
+#include "platform/linux/LinuxAudio.hpp"
+#include "platform/linux/PhoneLoopCheck.hpp"
+#include "platform/linux/PocketSphinx.hpp"
+#include "platform/linux/SphinxModels.hpp"
+#include "support/AppFixtures.hpp"
+
+using namespace earshot;
+using namespace earshot::testing;
+
+TEST(PhoneLoopCheck, NamesSaidPlainlyStandAndTheGrammarStaysTheSearch) {
+  const auto model = linux_platform::findSphinxModel(EARSHOT_SPHINX_MODELDIR, "en_US");
+  ASSERT_TRUE(model);
+  linux_platform::silenceSphinx();
+  cmd_ln_t* config =
+      cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model->acoustic.c_str(), "-lm",
+                  model->language.c_str(), "-dict", model->dictionary.c_str(), nullptr);
+  ps_decoder_t* decoder = ps_init(config);
+  cmd_ln_free_r(config);
+  ASSERT_TRUE(decoder);
+  AppCatalog catalog;
+  for (const char* name : {"krita", "firefox", "terminal", "calculator"})
+    catalog.entries.push_back({AppRef{name, {}, std::string("/x/") + name}, {name}});
+  const auto grammar = linux_platform::appGrammar(decoder, appVocabulary(catalog),
+                                                  linux_platform::GrammarWords::english);
+  const linux_platform::GrammarCosts costs;
+  linux_platform::useGrammar(decoder, grammar, costs);
+  ASSERT_TRUE(linux_platform::addPhoneLoop(decoder));
+
+  TemporaryFolder dir;
+  linux_platform::LinuxAudioToolkit audio;
+  struct Case {
+    const char* said;
+    const char* name;
+  };
+  const Case cases[]{
+      {"open krita", "krita"},
+      {"open the calculator", "calculator"},
+      {"terminal", "terminal"},
+      {"launch firefox", "firefox"},
+  };
+  for (const auto& c : cases) {
+    const std::string path = dir.file("said.wav");
+    const std::string command = std::string("flite -voice slt -t '") + c.said + "' -o " + path;
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    auto file = audio.openForReading(path);  // 16 kHz mono
+    auto whole =
+        PcmBuffer::make(file->processingFormat(), static_cast<std::uint32_t>(file->length()));
+    file->read(*whole);
+    std::vector<std::int16_t> pcm(8000, 0);
+    for (std::uint32_t i = 0; i < whole->frameLength(); ++i)
+      pcm.push_back(static_cast<std::int16_t>(whole->sample(i, 0) * 32000.0f));
+    pcm.resize(pcm.size() + 8000, 0);
+    const linux_platform::CepstralMean mean(decoder);
+    ps_start_utt(decoder);
+    ps_process_raw(decoder, pcm.data(), pcm.size(), FALSE, FALSE);
+    ps_end_utt(decoder);
+    const char* hypothesis = ps_get_hyp(decoder, nullptr);
+    const std::string heard = grammar->text(hypothesis ? hypothesis : "");
+    EXPECT_EQ(heard, c.name);
+    const auto scores = linux_platform::scoreAgainstPhoneLoop(decoder, pcm, mean);
+    const auto margin = linux_platform::perFrameMargin(scores);
+    ASSERT_TRUE(margin) << c.said;
+    // The loop is free to take any phones: no path of the grammar does better than it by more
+    // than the two decodes' different pruning.
+    EXPECT_LT(*margin, 0.5) << c.said;
+    EXPECT_TRUE(linux_platform::accepted(scores, costs.verification)) << c.said << ": " << *margin;
+    EXPECT_GT(scores.grammarFrames, 50) << c.said;
+    EXPECT_GT(scores.loopFrames, 50) << c.said;
+    // The grammar is the decoder's search again: the next command is heard with it.
+    EXPECT_STREQ(ps_get_search(decoder), "earshot-app-names");
+  }
+  ps_free(decoder);
+}
