@@ -83,9 +83,10 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
   try {
     // Built here, off the caller's thread: the input queues meanwhile.
     if (vocabulary) {
-      grammar = appGrammar(decoder, *vocabulary, pronounced);
+      GrammarState& given = state->pool->grammarState(decoder);
+      grammar = appGrammar(decoder, given, *vocabulary, pronounced);
       costs = grammarCosts();
-      useGrammar(decoder, grammar, costs);
+      useGrammar(decoder, given, grammar, costs);
     }
   } catch (...) {
     state->giveBack(decoder);
