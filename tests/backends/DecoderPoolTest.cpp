@@ -94,8 +94,9 @@ TEST(DecoderPool, AClaimNeverWaitsForALoad) {
   pool->release(second, false, DecoderKind::general);
 }
 
-// What a grammar search gave a decoder dies with it: a decoder of a later pool, which may be made
-// where a freed one was, starts from nothing and takes the same grammar in full.
+// What a grammar search gave a decoder dies with it: a decoder of a later pool starts from nothing
+// (even where the allocator puts it at a freed decoder's address) and takes the same grammar in
+// full.
 TEST(DecoderPool, AGrammarStateLivesAndDiesWithItsDecoder) {
   const auto model = findSphinxModel(EARSHOT_SPHINX_MODELDIR, RecognizerLanguage::english);
   ASSERT_TRUE(model);
