@@ -22,7 +22,7 @@ bool isReady(std::future<ps_decoder_t*>& decoder, std::chrono::milliseconds with
 }  // namespace
 
 TEST(DecoderPool, CommandAndGeneralAnalysesWaitOnlyForDecodersTheyCanUse) {
-  const auto model = findSphinxModel(EARSHOT_SPHINX_MODELDIR, "en_US");
+  const auto model = findSphinxModel(EARSHOT_SPHINX_MODELDIR, RecognizerLanguage::english);
   ASSERT_TRUE(model);
   silenceSphinx();
   auto pool = std::make_shared<DecoderPool>(*model, SphinxSearch{});
@@ -40,7 +40,8 @@ TEST(DecoderPool, CommandAndGeneralAnalysesWaitOnlyForDecodersTheyCanUse) {
 
   AppCatalog catalog;
   catalog.entries.push_back({AppRef{"firefox", {}, "/x/firefox"}, {"firefox"}});
-  useGrammar(commands, appGrammar(commands, appVocabulary(catalog), GrammarWords::english));
+  GrammarState& given = pool->grammarState(commands);
+  useGrammar(commands, given, appGrammar(commands, given, appVocabulary(catalog), GrammarWords{}));
   ASSERT_FALSE(hasLanguageModel(commands));
 
   // A command analysis is stopping: its decoder has no language model, so a general analysis
@@ -74,7 +75,7 @@ TEST(DecoderPool, CommandAndGeneralAnalysesWaitOnlyForDecodersTheyCanUse) {
 // The analyzer claims its decoder on the main loop: a claim never waits for a model to load,
 // neither the background preload nor a load of its own.
 TEST(DecoderPool, AClaimNeverWaitsForALoad) {
-  const auto model = findSphinxModel(EARSHOT_SPHINX_MODELDIR, "en_US");
+  const auto model = findSphinxModel(EARSHOT_SPHINX_MODELDIR, RecognizerLanguage::english);
   ASSERT_TRUE(model);
   silenceSphinx();
   auto pool = std::make_shared<DecoderPool>(*model, SphinxSearch{});
@@ -91,4 +92,30 @@ TEST(DecoderPool, AClaimNeverWaitsForALoad) {
   EXPECT_EQ(pool->made(), 2);
   pool->release(first, false, DecoderKind::general);
   pool->release(second, false, DecoderKind::general);
+}
+
+// What a grammar search gave a decoder dies with it: a decoder of a later pool starts from nothing
+// (even where the allocator puts it at a freed decoder's address) and takes the same grammar in
+// full.
+TEST(DecoderPool, AGrammarStateLivesAndDiesWithItsDecoder) {
+  const auto model = findSphinxModel(EARSHOT_SPHINX_MODELDIR, RecognizerLanguage::english);
+  ASSERT_TRUE(model);
+  silenceSphinx();
+  AppCatalog catalog;
+  catalog.entries.push_back({AppRef{"inkscape", {}, "/x/inkscape"}, {"inkscape"}});
+  std::shared_ptr<const AppGrammar> grammar;
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    auto pool = std::make_shared<DecoderPool>(*model, SphinxSearch{});
+    ps_decoder_t* decoder = pool->acquire(DecoderKind::grammar).get();
+    GrammarState& given = pool->grammarState(decoder);
+    EXPECT_FALSE(given.installed);
+    EXPECT_TRUE(given.added.empty());
+    if (!grammar) grammar = appGrammar(decoder, given, appVocabulary(catalog), GrammarWords{});
+    EXPECT_NO_THROW(useGrammar(decoder, given, grammar));
+    EXPECT_FALSE(hasLanguageModel(decoder));
+    EXPECT_EQ(given.installed, grammar);
+    EXPECT_FALSE(given.added.empty());  // "inkscape" is not in the dictionary
+    pool->release(decoder, false, DecoderKind::grammar);
+  }
 }

@@ -232,7 +232,8 @@ TEST(AppNamesRecognizer, EachAnalyzerHearsItsOwnVocabulary) {
 // The garbage loop's cost is the rejection threshold: too dear, it lets an unrelated sentence be
 // forced onto a name; at the chosen cost the sentence is rejected and a name still heard.
 TEST(AppNamesGrammar, TheGarbageCostDecidesBetweenRejectingAndForcing) {
-  const auto model = linux_platform::findSphinxModel(EARSHOT_SPHINX_MODELDIR, "en_US");
+  const auto model = linux_platform::findSphinxModel(EARSHOT_SPHINX_MODELDIR,
+                                                     linux_platform::RecognizerLanguage::english);
   ASSERT_TRUE(model);
   linux_platform::silenceSphinx();
   cmd_ln_t* config =
@@ -244,13 +245,13 @@ TEST(AppNamesGrammar, TheGarbageCostDecidesBetweenRejectingAndForcing) {
   AppCatalog catalog;
   for (const char* name : {"krita", "firefox", "terminal", "calculator"})
     catalog.entries.push_back({AppRef{name, {}, std::string("/x/") + name}, {name}});
-  const auto grammar = linux_platform::appGrammar(decoder, appVocabulary(catalog),
-                                                  linux_platform::GrammarWords::english);
+  linux_platform::GrammarState given;
+  const auto grammar = linux_platform::appGrammar(decoder, given, appVocabulary(catalog), {});
 
   TemporaryFolder dir;
   linux_platform::LinuxAudioToolkit audio;
   auto heard = [&](const std::string& said, double garbage) {
-    linux_platform::useGrammar(decoder, grammar, {garbage, 1e-2});
+    linux_platform::useGrammar(decoder, given, grammar, {garbage, 1e-2});
     auto file = audio.openForReading(synthesize(dir, "said", said));  // 16 kHz mono
     auto whole =
         PcmBuffer::make(file->processingFormat(), static_cast<std::uint32_t>(file->length()));

@@ -88,7 +88,7 @@ TEST(AppGrammar, OnlyMissingWordsAreAddedAndEachOnce) {
 
 TEST(AppGrammar, WithoutLetterToSoundOnlyDictionaryWordsAndNumbersRemain) {
   Lexicon lexicon = testLexicon(false);
-  lexicon.english = false;
+  lexicon.language = linux_platform::RecognizerLanguage::brazilianPortuguese;
   const auto grammar = makeAppGrammar(vocabulary({"inkscape", "firefox 2", "x"}), lexicon);
   EXPECT_EQ(grammar.commandWords, (std::vector<std::string>{"open"}));
   EXPECT_EQ(joinedNames(grammar), (std::vector<std::string>{"firefox 2", "x", "firefox"}));
@@ -143,12 +143,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(NumberWords, EnglishAndPortuguese) {
   using Said = std::vector<std::vector<std::string>>;
-  EXPECT_EQ(linux_platform::numberWords("7", true), (Said{{"seven"}}));
-  EXPECT_EQ(linux_platform::numberWords("40", true), (Said{{"forty"}}));
-  EXPECT_EQ(linux_platform::numberWords("365", true), (Said{{"three", "six", "five"}}));
-  EXPECT_EQ(linux_platform::numberWords("2000", true), (Said{{"two", "zero", "zero", "zero"}}));
-  EXPECT_EQ(linux_platform::numberWords("21", false), (Said{{"vinte", "e", "um"}}));
-  EXPECT_EQ(linux_platform::numberWords("12a", true), Said{});
+  constexpr auto english = linux_platform::RecognizerLanguage::english;
+  constexpr auto portuguese = linux_platform::RecognizerLanguage::brazilianPortuguese;
+  EXPECT_EQ(linux_platform::numberWords("7", english), (Said{{"seven"}}));
+  EXPECT_EQ(linux_platform::numberWords("40", english), (Said{{"forty"}}));
+  EXPECT_EQ(linux_platform::numberWords("365", english), (Said{{"three", "six", "five"}}));
+  EXPECT_EQ(linux_platform::numberWords("2000", english), (Said{{"two", "zero", "zero", "zero"}}));
+  EXPECT_EQ(linux_platform::numberWords("21", portuguese), (Said{{"vinte", "e", "um"}}));
+  EXPECT_EQ(linux_platform::numberWords("12a", english), Said{});
 }
 
 struct HypothesisCase {

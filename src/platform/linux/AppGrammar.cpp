@@ -79,13 +79,14 @@ std::string joined(const std::vector<std::string>& parts, std::string_view separ
   return result;
 }
 
-std::vector<std::string> under100(unsigned value, bool english) {
-  const auto& ones = english ? englishOnes : portugueseOnes;
-  const auto& tens = english ? englishTens : portugueseTens;
+std::vector<std::string> under100(unsigned value, RecognizerLanguage language) {
+  const bool portuguese = language == RecognizerLanguage::brazilianPortuguese;
+  const auto& ones = portuguese ? portugueseOnes : englishOnes;
+  const auto& tens = portuguese ? portugueseTens : englishTens;
   if (value < 20) return {std::string(ones[value])};
   std::vector<std::string> result{std::string(tens[value / 10])};
   if (value % 10 != 0) {
-    if (!english) result.emplace_back("e");
+    if (portuguese) result.emplace_back("e");
     result.emplace_back(ones[value % 10]);
   }
   return result;
@@ -111,7 +112,7 @@ std::optional<std::string> spelled(std::string_view letters, const Lexicon& lexi
   std::vector<std::string> parts;
   for (char c : letters) {
     if (!isLetter(c)) return std::nullopt;
-    if (lexicon.english) {
+    if (lexicon.language == RecognizerLanguage::english) {
       parts.emplace_back(englishLetters[static_cast<std::size_t>(c - 'a')]);
     } else {
       auto found = lexicon.lookup ? lexicon.lookup(std::string(1, c)) : std::nullopt;
@@ -145,7 +146,7 @@ std::vector<std::string> letterPronunciations(const std::string& letters, const 
 
 std::vector<std::string> digitPronunciations(const std::string& digits, const Lexicon& lexicon) {
   std::vector<std::string> result;
-  for (const auto& said : numberWords(digits, lexicon.english)) {
+  for (const auto& said : numberWords(digits, lexicon.language)) {
     std::vector<std::string> phones;
     for (const auto& word : said) {
       auto found = lexicon.lookup ? lexicon.lookup(word) : std::nullopt;
@@ -162,18 +163,21 @@ std::vector<std::string> digitPronunciations(const std::string& digits, const Le
 
 }  // namespace
 
-std::vector<std::vector<std::string>> numberWords(std::string_view digits, bool english) {
+std::vector<std::vector<std::string>> numberWords(std::string_view digits,
+                                                  RecognizerLanguage language) {
   if (digits.empty() || !std::all_of(digits.begin(), digits.end(), isDigit)) return {};
-  const auto& ones = english ? englishOnes : portugueseOnes;
+  const auto& ones = language == RecognizerLanguage::english ? englishOnes : portugueseOnes;
   std::vector<std::vector<std::string>> result;
   if (digits.size() <= 2 && (digits.size() == 1 || digits[0] != '0')) {
-    result.push_back(under100(static_cast<unsigned>(std::stoul(std::string(digits))), english));
+    result.push_back(under100(static_cast<unsigned>(std::stoul(std::string(digits))), language));
     return result;
   }
-  if (english && digits.size() == 4 && digits[0] != '0' && digits[2] != '0') {
+  if (language == RecognizerLanguage::english && digits.size() == 4 && digits[0] != '0' &&
+      digits[2] != '0') {
     auto pairs =
-        under100(static_cast<unsigned>(std::stoul(std::string(digits.substr(0, 2)))), true);
-    auto rest = under100(static_cast<unsigned>(std::stoul(std::string(digits.substr(2)))), true);
+        under100(static_cast<unsigned>(std::stoul(std::string(digits.substr(0, 2)))), language);
+    auto rest =
+        under100(static_cast<unsigned>(std::stoul(std::string(digits.substr(2)))), language);
     pairs.insert(pairs.end(), rest.begin(), rest.end());
     result.push_back(pairs);
   }

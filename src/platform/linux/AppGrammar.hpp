@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/Speech.hpp"
+#include "platform/linux/RecognizerLanguage.hpp"
 
 namespace earshot::linux_platform {
 
@@ -32,7 +33,7 @@ struct Lexicon {
   // Whether a reader would read the letters as a word rather than spell them; without it, short
   // words and words without vowels count as spelled.
   std::function<bool(const std::string& letters)> readsAsWord;
-  bool english = true;  // how digits and letters are said
+  RecognizerLanguage language = RecognizerLanguage::english;  // how digits and letters are said
 
   // When set, every word is pronounced by these readings (first the main one) and none by the
   // dictionary: the language is not the model's own.
@@ -80,6 +81,7 @@ std::vector<std::string> pronunciations(const std::string& token, const Lexicon&
 
 // Ways to say a number in words: "42" -> "forty two"; beyond 99 or with a leading zero, digit by
 // digit, and four digits also as two pairs in English ("2019" -> "twenty nineteen").
-std::vector<std::vector<std::string>> numberWords(std::string_view digits, bool english);
+std::vector<std::vector<std::string>> numberWords(std::string_view digits,
+                                                  RecognizerLanguage language);
 
 }  // namespace earshot::linux_platform

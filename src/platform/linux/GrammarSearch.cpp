@@ -21,26 +21,6 @@ namespace {
 constexpr const char* searchName = "earshot-app-names";
 constexpr const char* modelSearch = "_default";
 
-// What one decoder has been given: the words added to its dictionary and the grammar in force.
-struct DecoderState {
-  std::set<std::string> added;
-  std::shared_ptr<const AppGrammar> installed;
-  GrammarCosts costs{0, 0};
-};
-
-std::mutex& stateLock() {
-  static std::mutex lock;
-  return lock;
-}
-std::map<ps_decoder_t*, DecoderState>& states() {
-  static std::map<ps_decoder_t*, DecoderState> map;
-  return map;
-}
-DecoderState& state(ps_decoder_t* decoder) {
-  std::lock_guard guard(stateLock());
-  return states()[decoder];
-}
-
 std::mutex& costsLock() {
   static std::mutex lock;
   return lock;
@@ -79,11 +59,10 @@ std::vector<std::string> portugueseWord(const std::string& word, WordRole role) 
 
 // The dictionary as the model shipped it: words this process added are made again, so that a
 // grammar built on one decoder installs on any other of the language.
-Lexicon lexicon(ps_decoder_t* decoder, GrammarWords words) {
-  const DecoderState& known = state(decoder);
-  const bool english = words != GrammarWords::dictionary;
+Lexicon lexicon(ps_decoder_t* decoder, const GrammarState& known, GrammarWords words) {
+  const bool modelIsEnglish = words.model == RecognizerLanguage::english;
   Lexicon result;
-  result.english = english;
+  result.language = words.model;
   result.lookup = [decoder, &known](const std::string& word) -> std::optional<std::string> {
     if (known.added.contains(word)) return std::nullopt;
     char* phones = ps_lookup_word(decoder, word.c_str());
@@ -92,15 +71,15 @@ Lexicon lexicon(ps_decoder_t* decoder, GrammarWords words) {
     std::free(phones);
     return text;
   };
-  if (english) {
+  if (modelIsEnglish) {
     result.guess = [](const std::string& word) { return LetterToSound::english().phones(word); };
     result.readsAsWord = [](const std::string& word) {
       return LetterToSound::english().readsAsWord(word);
     };
   }
-  if (words == GrammarWords::portuguese) {
+  if (modelIsEnglish && words.said == RecognizerLanguage::brazilianPortuguese) {
     Lexicon englishWords = result;
-    result.english = false;
+    result.language = words.said;
     result.tag = "_pt";
     result.closingWords = {"por", "favor"};
     // Names are often English ("spotify", "steam"): their English reading joins the Portuguese.
@@ -124,7 +103,7 @@ Lexicon lexicon(ps_decoder_t* decoder, GrammarWords words) {
   return result;
 }
 
-void addWord(ps_decoder_t* decoder, DecoderState& state, const std::string& word,
+void addWord(ps_decoder_t* decoder, GrammarState& state, const std::string& word,
              const std::string& phones) {
   if (state.added.contains(word)) return;
   if (ps_add_word(decoder, word.c_str(), phones.c_str(), FALSE) < 0)
@@ -264,8 +243,8 @@ void setGrammarCosts(const GrammarCosts& costs) {
   currentCosts() = costs;
 }
 
-std::shared_ptr<const AppGrammar> appGrammar(ps_decoder_t* decoder, const AppVocabulary& vocabulary,
-                                             GrammarWords words) {
+std::shared_ptr<const AppGrammar> appGrammar(ps_decoder_t* decoder, const GrammarState& given,
+                                             const AppVocabulary& vocabulary, GrammarWords words) {
   struct Built {
     AppVocabulary vocabulary;
     std::shared_ptr<const AppGrammar> grammar;
@@ -278,16 +257,15 @@ std::shared_ptr<const AppGrammar> appGrammar(ps_decoder_t* decoder, const AppVoc
         found != last.end() && found->second.vocabulary == vocabulary)
       return found->second.grammar;
   }
-  auto grammar =
-      std::make_shared<const AppGrammar>(makeAppGrammar(vocabulary, lexicon(decoder, words)));
+  auto grammar = std::make_shared<const AppGrammar>(
+      makeAppGrammar(vocabulary, lexicon(decoder, given, words)));
   std::lock_guard guard(lock);
   last[words] = Built{vocabulary, grammar};
   return grammar;
 }
 
-void useGrammar(ps_decoder_t* decoder, const std::shared_ptr<const AppGrammar>& grammar,
-                GrammarCosts costs) {
-  DecoderState& known = state(decoder);
+void useGrammar(ps_decoder_t* decoder, GrammarState& known,
+                const std::shared_ptr<const AppGrammar>& grammar, GrammarCosts costs) {
   if (known.installed != grammar || known.costs != costs) {
     leaveLanguageModel(decoder);
     for (const auto& addition : grammar->additions)

@@ -6,9 +6,12 @@
 
 #include <limits>
 #include <memory>
+#include <set>
+#include <string>
 
 #include "platform/Speech.hpp"
 #include "platform/linux/AppGrammar.hpp"
+#include "platform/linux/RecognizerLanguage.hpp"
 
 struct ps_decoder_s;
 
@@ -53,22 +56,35 @@ struct GrammarCosts {
 GrammarCosts grammarCosts();
 void setGrammarCosts(const GrammarCosts& costs);
 
-// How the grammar's words are pronounced.
-enum class GrammarWords {
-  english,     // the English dictionary, then flite's letter-to-sound rules
-  dictionary,  // the model's own dictionary only (a Portuguese model)
-  portuguese,  // espeak-ng's Brazilian Portuguese readings on the English model, and English ones
+// How the grammar's words are pronounced: the language they are said in, on the model of the
+// language that hears them. English words come from the English dictionary, then flite's
+// letter-to-sound rules; Portuguese ones from their own model's dictionary only, or on the English
+// model from espeak-ng's Brazilian Portuguese readings, with English ones beside them.
+struct GrammarWords {
+  RecognizerLanguage said = RecognizerLanguage::english;
+  RecognizerLanguage model = RecognizerLanguage::english;
+
+  auto operator<=>(const GrammarWords&) const = default;
+};
+
+// What one decoder has been given: the words added to its dictionary and the grammar in force.
+// Kept with the decoder for as long as it lives.
+struct GrammarState {
+  std::set<std::string> added;
+  std::shared_ptr<const AppGrammar> installed;
+  GrammarCosts costs{0, 0};
 };
 
 // The grammar for a vocabulary in the decoder's language. The last one built is kept, so that the
 // takes of a long-running mode with an unchanged catalog build nothing. Safe from any thread.
-std::shared_ptr<const AppGrammar> appGrammar(ps_decoder_s* decoder, const AppVocabulary& vocabulary,
-                                             GrammarWords words);
+std::shared_ptr<const AppGrammar> appGrammar(ps_decoder_s* decoder, const GrammarState& given,
+                                             const AppVocabulary& vocabulary, GrammarWords words);
 
 // Makes the grammar the decoder's search, installing it first when the decoder has another one;
 // throws PlatformError when the decoder refuses it. The decoder's language model is dropped for
 // good. Call between utterances, from the thread that owns the decoder.
-void useGrammar(ps_decoder_s* decoder, const std::shared_ptr<const AppGrammar>& grammar,
+void useGrammar(ps_decoder_s* decoder, GrammarState& given,
+                const std::shared_ptr<const AppGrammar>& grammar,
                 GrammarCosts costs = grammarCosts());
 
 // Whether the decoder still has its language model: one that took a grammar has given it up.

@@ -20,18 +20,27 @@ PocketSphinxService::PocketSphinxService(std::string modelFolder, SphinxSearch s
 }
 
 std::optional<SphinxModel> PocketSphinxService::model(const std::string& locale) const {
-  return findSphinxModel(modelFolder_, locale);
+  const auto language = recognizerLanguage(locale);
+  if (!language) return std::nullopt;
+  return model(*language);
+}
+
+std::optional<SphinxModel> PocketSphinxService::model(RecognizerLanguage language) const {
+  return findSphinxModel(modelFolder_, language);
 }
 
 std::optional<std::string> PocketSphinxService::supportedLocale(const std::string& requested) {
-  if (!model(requested)) return std::nullopt;
-  return canonicalLocale(requested);
+  const auto language = recognizerLanguage(requested);
+  if (!language || !model(*language)) return std::nullopt;
+  return localeIdentifier(*language);
 }
 
 std::optional<std::string> PocketSphinxService::supportedCommandLocale(
     const std::string& requested) {
   if (auto own = supportedLocale(requested)) return own;
-  if (canonicalLocale(requested) == "pt_BR" && model("en_US")) return "pt_BR";
+  const auto language = recognizerLanguage(requested);
+  if (language == RecognizerLanguage::brazilianPortuguese && model(RecognizerLanguage::english))
+    return localeIdentifier(*language);
   return std::nullopt;
 }
 
@@ -45,8 +54,10 @@ std::optional<AudioFormat> PocketSphinxService::bestAvailableAudioFormat(
 }
 
 bool PocketSphinxService::reserve(const std::string& locale) {
-  auto pool = this->pool(locale);
-  if (!pool) pool = commandPool(locale).first;
+  const auto language = recognizerLanguage(locale);
+  if (!language) return false;
+  auto pool = this->pool(*language);
+  if (!pool) pool = commandPool(*language).first;
   if (!pool) return false;
   pool->preload(pool);
   return true;
@@ -61,9 +72,10 @@ std::shared_ptr<SpeechAnalyzer> PocketSphinxService::makeAnalyzer(
     const std::vector<SpeechTranscriber>& modules, SpeechAnalyzer::Options) {
   if (modules.empty()) return nullptr;
   const SpeechTranscriber& module = modules.front();
-  auto [pool, words] = module.vocabulary
-                           ? commandPool(module.locale)
-                           : std::pair(this->pool(module.locale), GrammarWords::english);
+  const auto language = recognizerLanguage(module.locale);
+  if (!language) return nullptr;
+  auto [pool, words] =
+      module.vocabulary ? commandPool(*language) : std::pair(this->pool(*language), GrammarWords{});
   if (!pool) return nullptr;
   // The load starts now rather than at the analyzer's start, which runs on the main loop.
   pool->preload(pool);
@@ -72,26 +84,26 @@ std::shared_ptr<SpeechAnalyzer> PocketSphinxService::makeAnalyzer(
 }
 
 std::pair<std::shared_ptr<DecoderPool>, GrammarWords> PocketSphinxService::commandPool(
-    const std::string& locale) {
-  const bool english = canonicalLocale(locale) == "en_US";
-  if (auto own = pool(locale))
-    return {own, english ? GrammarWords::english : GrammarWords::dictionary};
-  if (canonicalLocale(locale) == "pt_BR")
-    if (auto shared = pool("en_US")) return {shared, GrammarWords::portuguese};
-  return {nullptr, GrammarWords::english};
+    RecognizerLanguage said) {
+  if (auto own = pool(said)) return {own, GrammarWords{said, said}};
+  if (said == RecognizerLanguage::brazilianPortuguese)
+    if (auto shared = pool(RecognizerLanguage::english))
+      return {shared, GrammarWords{said, RecognizerLanguage::english}};
+  return {nullptr, GrammarWords{}};
 }
 
-std::shared_ptr<DecoderPool> PocketSphinxService::pool(const std::string& locale) {
-  auto found = model(locale);
+std::shared_ptr<DecoderPool> PocketSphinxService::pool(RecognizerLanguage language) {
+  auto found = model(language);
   if (!found) return nullptr;
   std::lock_guard guard(lock_);
-  auto& pool = pools_[canonicalLocale(locale)];
+  auto& pool = pools_[language];
   if (!pool) pool = std::make_shared<DecoderPool>(*found, search_);
   return pool;
 }
 
 int PocketSphinxService::decodersMade(const std::string& locale) {
-  auto pool = this->pool(locale);
+  const auto language = recognizerLanguage(locale);
+  auto pool = language ? this->pool(*language) : nullptr;
   return pool ? pool->made() : 0;
 }
 

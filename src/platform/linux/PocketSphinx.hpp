@@ -12,6 +12,7 @@
 
 #include "platform/Speech.hpp"
 #include "platform/linux/GrammarSearch.hpp"
+#include "platform/linux/RecognizerLanguage.hpp"
 
 namespace earshot::linux_platform {
 
@@ -62,20 +63,21 @@ class PocketSphinxService final : public SpeechService {
   std::shared_ptr<SpeechAnalyzer> makeAnalyzer(const std::vector<SpeechTranscriber>& modules,
                                                SpeechAnalyzer::Options options) override;
 
-  // The installed model for a locale identifier, if any.
+  // The installed model for a locale identifier, or of a language, if any.
   std::optional<SphinxModel> model(const std::string& locale) const;
+  std::optional<SphinxModel> model(RecognizerLanguage language) const;
   // How many decoders the locale's pool has loaded so far.
   int decodersMade(const std::string& locale);
 
  private:
-  std::shared_ptr<DecoderPool> pool(const std::string& locale);
-  // The pool that hears commands in a locale, and how their words are read.
-  std::pair<std::shared_ptr<DecoderPool>, GrammarWords> commandPool(const std::string& locale);
+  std::shared_ptr<DecoderPool> pool(RecognizerLanguage language);
+  // The pool that hears commands said in a language, and how their words are read.
+  std::pair<std::shared_ptr<DecoderPool>, GrammarWords> commandPool(RecognizerLanguage said);
 
   std::string modelFolder_;
   SphinxSearch search_;
   std::mutex lock_;
-  std::map<std::string, std::shared_ptr<DecoderPool>> pools_;
+  std::map<RecognizerLanguage, std::shared_ptr<DecoderPool>> pools_;
 };
 
 // Turns all sphinxbase and PocketSphinx logging off for the process.

@@ -83,14 +83,16 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
   GrammarCosts costs;
   bool checking = false;  // a heard name is scored against the phone loop
   auto threshold = [&] {
-    return pronounced == GrammarWords::english ? costs.verification : costs.portugueseVerification;
+    return pronounced.said == RecognizerLanguage::english ? costs.verification
+                                                          : costs.portugueseVerification;
   };
   try {
     // Built here, off the caller's thread: the input queues meanwhile.
     if (vocabulary) {
-      grammar = appGrammar(decoder, *vocabulary, pronounced);
+      GrammarState& given = state->pool->grammarState(decoder);
+      grammar = appGrammar(decoder, given, *vocabulary, pronounced);
       costs = grammarCosts();
-      useGrammar(decoder, grammar, costs);
+      useGrammar(decoder, given, grammar, costs);
       checking = (std::isfinite(threshold()) || commandScoresObserved()) && addPhoneLoop(decoder);
     }
   } catch (...) {

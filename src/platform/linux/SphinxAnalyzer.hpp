@@ -17,6 +17,6 @@ class DecoderPool;
 // commands over its names, pronounced as `words` says.
 std::shared_ptr<SpeechAnalyzer> makeSphinxAnalyzer(std::shared_ptr<DecoderPool> pool, bool partials,
                                                    std::optional<AppVocabulary> vocabulary = {},
-                                                   GrammarWords words = GrammarWords::english);
+                                                   GrammarWords words = {});
 
 }  // namespace earshot::linux_platform

@@ -154,6 +154,11 @@ int DecoderPool::made() const {
   return made_;
 }
 
+GrammarState& DecoderPool::grammarState(ps_decoder_t* decoder) {
+  std::lock_guard guard(lock_);
+  return grammarStates_.at(decoder);
+}
+
 ps_decoder_t* DecoderPool::load() {
   silenceSphinx();
   const char* fwdflat = search_.fwdflat ? "yes" : "no";
@@ -169,6 +174,7 @@ ps_decoder_t* DecoderPool::load() {
     throw sphinxError(SphinxError::modelNotLoaded, "The recognizer's model could not be loaded.");
   std::lock_guard guard(lock_);
   ++made_;
+  grammarStates_.try_emplace(decoder);
   if (initialMean_.empty()) {
     const cmn_t* cmn = ps_get_feat(decoder)->cmn_struct;
     if (cmn) initialMean_.assign(cmn->cmn_mean, cmn->cmn_mean + cmn->veclen);

@@ -6,6 +6,7 @@
 
 #include <deque>
 #include <future>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -55,6 +56,10 @@ class DecoderPool : public std::enable_shared_from_this<DecoderPool> {
   // How many decoders this pool has loaded.
   int made() const;
 
+  // What the application-command search has given one of this pool's decoders. Lives as long as
+  // the decoder; only the analysis that holds the decoder touches it.
+  GrammarState& grammarState(ps_decoder_t* decoder);
+
  private:
   ps_decoder_t* load();
   void reset(ps_decoder_t* decoder) const;
@@ -71,6 +76,7 @@ class DecoderPool : public std::enable_shared_from_this<DecoderPool> {
   int promised_ = 0;         // decoders with a language model announced and not yet released
   int grammarPromised_ = 0;  // the same for decoders that an application-command analysis holds
   int made_ = 0;
+  std::map<ps_decoder_t*, GrammarState> grammarStates_;  // one per decoder loaded
   std::vector<float> initialMean_;  // the live cepstral mean of a fresh decoder
   bool loading_ = false;
   bool loadClaimed_ = false;

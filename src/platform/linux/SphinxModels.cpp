@@ -2,8 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <algorithm>
-
 #include "platform/PlatformError.hpp"
 
 namespace earshot::linux_platform {
@@ -23,26 +21,16 @@ bool isFolder(const std::string& path) {
 
 }  // namespace
 
-std::string canonicalLocale(std::string locale) {
-  std::replace(locale.begin(), locale.end(), '-', '_');
-  if (locale == "en" || locale == "en_US") return "en_US";
-  if (locale == "pt" || locale == "pt_BR") return "pt_BR";
-  return locale;
-}
-
 std::optional<SphinxModel> findSphinxModel(const std::string& modelFolder,
-                                           const std::string& locale) {
-  const std::string which = canonicalLocale(locale);
+                                           RecognizerLanguage language) {
   SphinxModel model;
-  if (which == "en_US") {
+  if (language == RecognizerLanguage::english) {
     const std::string folder = englishFolder;
     model = {folder + "/en-us", folder + "/en-us.lm.bin", folder + "/cmudict-en-us.dict"};
-  } else if (which == "pt_BR") {
+  } else {
     const std::string folder = modelFolder + "/pt-br";
     model = {folder + "/pt-br", folder + "/pt-br.lm.bin", folder + "/pt-br.dict"};
     if (!isFile(model.language)) model.language = folder + "/pt-br.lm";
-  } else {
-    return std::nullopt;
   }
   if (!isFolder(model.acoustic) || !isFile(model.acoustic + "/mdef") || !isFile(model.language) ||
       !isFile(model.dictionary))

@@ -17,7 +17,8 @@ using namespace earshot;
 using namespace earshot::testing;
 
 TEST(PhoneLoopCheck, NamesSaidPlainlyStandAndTheGrammarStaysTheSearch) {
-  const auto model = linux_platform::findSphinxModel(EARSHOT_SPHINX_MODELDIR, "en_US");
+  const auto model = linux_platform::findSphinxModel(EARSHOT_SPHINX_MODELDIR,
+                                                     linux_platform::RecognizerLanguage::english);
   ASSERT_TRUE(model);
   linux_platform::silenceSphinx();
   cmd_ln_t* config =
@@ -29,10 +30,11 @@ TEST(PhoneLoopCheck, NamesSaidPlainlyStandAndTheGrammarStaysTheSearch) {
   AppCatalog catalog;
   for (const char* name : {"krita", "firefox", "terminal", "calculator"})
     catalog.entries.push_back({AppRef{name, {}, std::string("/x/") + name}, {name}});
-  const auto grammar = linux_platform::appGrammar(decoder, appVocabulary(catalog),
-                                                  linux_platform::GrammarWords::english);
+  linux_platform::GrammarState given;
+  const auto grammar = linux_platform::appGrammar(decoder, given, appVocabulary(catalog),
+                                                  linux_platform::GrammarWords{});
   const linux_platform::GrammarCosts costs;
-  linux_platform::useGrammar(decoder, grammar, costs);
+  linux_platform::useGrammar(decoder, given, grammar, costs);
   ASSERT_TRUE(linux_platform::addPhoneLoop(decoder));
 
   TemporaryFolder dir;
