@@ -6,6 +6,7 @@
 
 #include <limits>
 #include <memory>
+#include <vector>
 
 #include "platform/Speech.hpp"
 #include "platform/linux/AppGrammar.hpp"
@@ -45,6 +46,11 @@ struct GrammarCosts {
   // check costs one more decode of the command, and names forced onto other speech come mostly
   // from the second pass.
   bool verifyFirstPass = false;
+  // Warps of the frequency axis (WarpedPasses) tried when the second pass names nothing too; the
+  // best-scoring hearing stands, checked like the second pass's. Empty: none.
+  std::vector<double> warps{};
+  // Whether a warped hearing must also score better per frame than the unwarped second pass.
+  bool warpBeatsPlain = true;
 
   bool operator==(const GrammarCosts&) const = default;
 };

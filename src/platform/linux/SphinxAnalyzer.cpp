@@ -5,6 +5,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <future>
+#include <limits>
 #include <optional>
 #include <random>
 #include <thread>
@@ -15,6 +16,7 @@
 #include "platform/linux/PhoneLoopCheck.hpp"
 #include "platform/linux/SphinxDecoders.hpp"
 #include "platform/linux/SphinxModels.hpp"
+#include "platform/linux/WarpedPasses.hpp"
 
 namespace earshot::linux_platform {
 
@@ -123,18 +125,38 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
                        (costs.secondPass == GrammarCosts::SecondPass::whenRejected &&
                         text(ps_get_hyp(decoder, nullptr)).empty());
     bool second = false;
+    std::optional<CepstralMean> afterFirst;
     if (grammar && again && !heard.empty() && !state->cancelled) {
       if (checking) passMean.emplace(decoder);
+      if (!costs.warps.empty()) afterFirst.emplace(decoder);
       ps_start_utt(decoder);
       ps_process_raw(decoder, heard.data(), heard.size(), FALSE, FALSE);
       ps_end_utt(decoder);
       second = true;
     }
     std::string words = text(ps_get_hyp(decoder, nullptr));
+    // A voice far from the training speakers' may still be heard with its formants moved.
+    std::optional<WarpedHearing> warped;
+    if (second && afterFirst && words.empty() && !state->cancelled) {
+      const double floor = costs.warpBeatsPlain ? pathScorePerFrame(decoder)
+                                                : -std::numeric_limits<double>::infinity();
+      warped = hearWarped(decoder, heard, *afterFirst, costs.warps, floor);
+      if (warped && !text(warped->hypothesis.c_str()).empty()) {
+        words = text(warped->hypothesis.c_str());
+        // The check reads the grammar's path from the decoder: that of the hearing kept.
+        if (checking) decodeCepstra(decoder, warped->cepstra, warped->mean);
+      } else {
+        warped.reset();
+      }
+    }
     const bool check = second || costs.verifyFirstPass;
     if (checking && (check || commandScoresObserved()) && !words.empty() && passMean &&
         !heard.empty() && !state->cancelled) {
-      CommandScores scores = scoreAgainstPhoneLoop(decoder, heard, *passMean);
+      CommandScores scores =
+          warped ? scoreAgainstPhoneLoop(
+                       decoder, [&](ps_decoder_s* d) { feedCepstra(d, warped->cepstra); },
+                       warped->mean)
+                 : scoreAgainstPhoneLoop(decoder, heard, *passMean);
       scores.secondPass = second;
       scores.words = words;
       reportCommandScores(scores);
