@@ -3,8 +3,8 @@
 // lookup `earshot --find` makes, all in one process so that a grid of grammar settings can be
 // tried. The catalog is the machine's (HOME and XDG folders set by bench/app_matrix.sh).
 //
-// Usage: bench_app_matrix <manifest> [garbage,filler,dither,silence,noise,second,en,pt,first,warps ...]
-// (en, pt: the verification thresholds; first: 1 to check names of the first pass too; warps:
+// Usage: bench_app_matrix <manifest> [garbage,filler,dither,silence,noise,second,en,pt,first,warps
+// ...] (en, pt: the verification thresholds; first: 1 to check names of the first pass too; warps:
 // factors of the warped passes separated by ':', "-" for none)
 // Manifest lines, tab-separated: wav, en|pt, condition, tuning|held, desktop-file ID ("" for an
 // unrelated sentence), what is said. Without settings, the analyzers' own costs are measured.

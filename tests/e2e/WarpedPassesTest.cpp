@@ -71,8 +71,10 @@ TEST(WarpedPasses, UnwarpedFeaturesHearWhatTheDecoderHearsAndWarpsLeaveItsSettin
 
     auto plain = linux_platform::warpedCepstra(decoder, pcm, 1.0);
     ASSERT_TRUE(plain) << said;
-    // The same frames the decoder's own front end keeps, silence trimmed the same way.
-    EXPECT_NEAR(plain->frames(), rawFrames, 2) << said;
+    // At least the frames the decoder's own front end keeps: a fresh front end's silence
+    // detection has not yet learnt the noise floor, so it may keep a few more, never fewer.
+    EXPECT_GE(plain->frames(), rawFrames - 2) << said;
+    EXPECT_LE(plain->frames(), rawFrames * 6 / 5) << said;
     linux_platform::decodeCepstra(decoder, *plain, mean);
     const char* cep = ps_get_hyp(decoder, nullptr);
     EXPECT_EQ(std::string(cep ? cep : ""), byDecoder) << said;

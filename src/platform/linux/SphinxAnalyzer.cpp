@@ -137,7 +137,9 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
     std::string words = text(ps_get_hyp(decoder, nullptr));
     // A voice far from the training speakers' may still be heard with its formants moved.
     std::optional<WarpedHearing> warped;
+    std::optional<CepstralMean> afterSecond;
     if (second && afterFirst && words.empty() && !state->cancelled) {
+      afterSecond.emplace(decoder);
       const double floor = costs.warpBeatsPlain ? pathScorePerFrame(decoder)
                                                 : -std::numeric_limits<double>::infinity();
       warped = hearWarped(decoder, heard, *afterFirst, costs.warps, floor);
@@ -162,6 +164,8 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
       reportCommandScores(scores);
       if (check && !accepted(scores, threshold())) words.clear();
     }
+    // The next command starts from the mean of this one's voice, not from a warp of it.
+    if (afterSecond) afterSecond->restore(decoder);
     heard.clear();
     // The final stands in for the utterance's volatile text, so it is sent even when the decoder
     // took every word back; an utterance that showed nothing gives no result at all.

@@ -39,7 +39,8 @@ FrontEnd warpedFrontEnd(ps_decoder_t* decoder, double factor) {
 
 }  // namespace
 
-Cepstra::Cepstra(std::vector<float> values, int width) : values_(std::move(values)), width_(width) {}
+Cepstra::Cepstra(std::vector<float> values, int width)
+    : values_(std::move(values)), width_(width) {}
 
 std::vector<float> Cepstra::average() const {
   const int n = frames();
@@ -57,8 +58,8 @@ std::vector<float*> Cepstra::rows() {
   return result;
 }
 
-std::optional<Cepstra> warpedCepstra(ps_decoder_t* decoder, const std::vector<std::int16_t>& samples,
-                                     double factor) {
+std::optional<Cepstra> warpedCepstra(ps_decoder_t* decoder,
+                                     const std::vector<std::int16_t>& samples, double factor) {
   FrontEnd fe = warpedFrontEnd(decoder, factor);
   if (!fe) return std::nullopt;
   const int width = fe_get_output_size(fe.get());
@@ -93,7 +94,8 @@ std::optional<Cepstra> warpedCepstra(ps_decoder_t* decoder, const std::vector<st
 
 void feedCepstra(ps_decoder_t* decoder, Cepstra& cepstra) {
   std::vector<float*> rows = cepstra.rows();
-  if (!rows.empty()) ps_process_cep(decoder, rows.data(), static_cast<int>(rows.size()), FALSE, FALSE);
+  if (!rows.empty())
+    ps_process_cep(decoder, rows.data(), static_cast<int>(rows.size()), FALSE, FALSE);
 }
 
 void decodeCepstra(ps_decoder_t* decoder, Cepstra& cepstra, const CepstralMean& mean) {

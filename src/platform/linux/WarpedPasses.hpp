@@ -36,8 +36,8 @@ class Cepstra {
 
 // The decoder's front end with its frequency axis scaled by `factor` (inverse linear: a factor
 // above 1 lowers the formants), over the samples; nothing when the front end refuses the setting.
-std::optional<Cepstra> warpedCepstra(ps_decoder_s* decoder, const std::vector<std::int16_t>& samples,
-                                     double factor);
+std::optional<Cepstra> warpedCepstra(ps_decoder_s* decoder,
+                                     const std::vector<std::int16_t>& samples, double factor);
 
 // What one warped pass heard.
 struct WarpedHearing {
@@ -52,9 +52,11 @@ struct WarpedHearing {
 // average lies from the unwarped one's, so that every warp starts from the same place in its own
 // feature space. Keeps the hearing whose path scores best per frame, garbage included, if above
 // `floor`; nothing when none is. The decoder holds the last pass's result after.
-std::optional<WarpedHearing> hearWarped(
-    ps_decoder_s* decoder, const std::vector<std::int16_t>& samples, const CepstralMean& mean,
-    const std::vector<double>& factors, double floor = -std::numeric_limits<double>::infinity());
+std::optional<WarpedHearing> hearWarped(ps_decoder_s* decoder,
+                                        const std::vector<std::int16_t>& samples,
+                                        const CepstralMean& mean,
+                                        const std::vector<double>& factors,
+                                        double floor = -std::numeric_limits<double>::infinity());
 
 // The score per frame (natural log) of the decoder's best path; minus infinity without frames.
 double pathScorePerFrame(ps_decoder_s* decoder);
