@@ -89,17 +89,16 @@ linux_platform::GrammarCosts parseSetting(const std::string& text) {
               &costs.portugueseVerification, &firstPass);
   costs.verifyFirstPass = firstPass != 0;
   costs.secondPass = static_cast<linux_platform::GrammarCosts::SecondPass>(second);
-  // The tenth field: warp factors, separated by ':' ("-" for none).
+  // The tenth field: warp factors for both languages, separated by ':' ("-" for none).
   std::istringstream fields(text);
   std::string field;
-  // The eleventh: 1 when a warped hearing must beat the unwarped one.
-  for (int i = 0; i < 11 && std::getline(fields, field, ','); ++i) {
-    if (i == 10) costs.warpBeatsPlain = field == "1";
+  for (int i = 0; i < 10 && std::getline(fields, field, ','); ++i) {
     if (i != 9) continue;
     costs.warps.clear();
     std::istringstream factors(field);
     for (std::string factor; std::getline(factors, factor, ':');)
       if (factor != "-" && !factor.empty()) costs.warps.push_back(std::stod(factor));
+    costs.portugueseWarps = costs.warps;
   }
   return costs;
 }
@@ -253,13 +252,17 @@ int main(int argc, char** argv) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::string warps;
     for (double factor : costs.warps) warps += (warps.empty() ? "" : ":") + std::to_string(factor);
+    std::string portugueseWarps;
+    for (double factor : costs.portugueseWarps)
+      portugueseWarps += (portugueseWarps.empty() ? "" : ":") + std::to_string(factor);
     std::printf(
         "== garbage %g, filler %g, dither %g, silence %g, noise %g, second pass %d, verification "
-        "%g / %g, warps %s%s (%zu files, %.0f ms each; phone loop %.1f ms per name heard)\n",
+        "%g / %g, warps %s / %s (%zu files, %.0f ms each; phone loop %.1f ms per name heard)\n",
         costs.garbagePhone, costs.filler, costs.dither, costs.silence, costs.noise,
         static_cast<int>(costs.secondPass), costs.verification, costs.portugueseVerification,
-        warps.empty() ? "none" : warps.c_str(), costs.warpBeatsPlain ? " beating plain" : "",
-        lines.size(), lines.empty() ? 0.0 : 1000 * seconds / static_cast<double>(lines.size()),
+        warps.empty() ? "none" : warps.c_str(),
+        portugueseWarps.empty() ? "none" : portugueseWarps.c_str(), lines.size(),
+        lines.empty() ? 0.0 : 1000 * seconds / static_cast<double>(lines.size()),
         loops == 0 ? 0.0 : loopMilliseconds / loops);
     for (const auto& [language, rows] : table) {
       std::printf("| %s condition | half | commands right | unrelated rejected |\n",

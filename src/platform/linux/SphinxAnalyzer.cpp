@@ -5,7 +5,6 @@
 #include <cmath>
 #include <condition_variable>
 #include <future>
-#include <limits>
 #include <optional>
 #include <random>
 #include <thread>
@@ -87,6 +86,9 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
   auto threshold = [&] {
     return pronounced == GrammarWords::english ? costs.verification : costs.portugueseVerification;
   };
+  auto warps = [&]() -> const std::vector<double>& {
+    return pronounced == GrammarWords::portuguese ? costs.portugueseWarps : costs.warps;
+  };
   try {
     // Built here, off the caller's thread: the input queues meanwhile.
     if (vocabulary) {
@@ -128,7 +130,7 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
     std::optional<CepstralMean> afterFirst;
     if (grammar && again && !heard.empty() && !state->cancelled) {
       if (checking) passMean.emplace(decoder);
-      if (!costs.warps.empty()) afterFirst.emplace(decoder);
+      if (!warps().empty()) afterFirst.emplace(decoder);
       ps_start_utt(decoder);
       ps_process_raw(decoder, heard.data(), heard.size(), FALSE, FALSE);
       ps_end_utt(decoder);
@@ -140,9 +142,7 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
     std::optional<CepstralMean> afterSecond;
     if (second && afterFirst && words.empty() && !state->cancelled) {
       afterSecond.emplace(decoder);
-      const double floor = costs.warpBeatsPlain ? pathScorePerFrame(decoder)
-                                                : -std::numeric_limits<double>::infinity();
-      warped = hearWarped(decoder, heard, *afterFirst, costs.warps, floor);
+      warped = hearWarped(decoder, heard, *afterFirst, warps());
       if (warped && !text(warped->hypothesis.c_str()).empty()) {
         words = text(warped->hypothesis.c_str());
         // The check reads the grammar's path from the decoder: that of the hearing kept.
@@ -154,11 +154,8 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
     const bool check = second || costs.verifyFirstPass;
     if (checking && (check || commandScoresObserved()) && !words.empty() && passMean &&
         !heard.empty() && !state->cancelled) {
-      CommandScores scores =
-          warped ? scoreAgainstPhoneLoop(
-                       decoder, [&](ps_decoder_s* d) { feedCepstra(d, warped->cepstra); },
-                       warped->mean)
-                 : scoreAgainstPhoneLoop(decoder, heard, *passMean);
+      // A warped name is held against the loop over the unwarped audio.
+      CommandScores scores = scoreAgainstPhoneLoop(decoder, heard, *passMean);
       scores.secondPass = second;
       scores.words = words;
       reportCommandScores(scores);

@@ -116,7 +116,7 @@ double pathScorePerFrame(ps_decoder_t* decoder) {
 std::optional<WarpedHearing> hearWarped(ps_decoder_t* decoder,
                                         const std::vector<std::int16_t>& samples,
                                         const CepstralMean& mean,
-                                        const std::vector<double>& factors, double floor) {
+                                        const std::vector<double>& factors) {
   const auto plain = warpedCepstra(decoder, samples, 1.0);
   if (!plain || plain->frames() == 0) return std::nullopt;
   const std::vector<float> plainAverage = plain->average();
@@ -129,7 +129,6 @@ std::optional<WarpedHearing> hearWarped(ps_decoder_t* decoder,
     WarpedHearing hearing{factor, "", 0, std::move(*cepstra), mean.shifted(by)};
     decodeCepstra(decoder, hearing.cepstra, hearing.mean);
     hearing.perFrame = pathScorePerFrame(decoder);
-    if (!(hearing.perFrame > floor)) continue;
     const char* words = ps_get_hyp(decoder, nullptr);
     hearing.hypothesis = words ? words : "";
     if (!best || hearing.perFrame > best->perFrame) best = std::move(hearing);

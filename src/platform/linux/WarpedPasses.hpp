@@ -50,13 +50,12 @@ struct WarpedHearing {
 
 // Hears the samples once per factor, each from `mean` moved by how far the warped cepstra's
 // average lies from the unwarped one's, so that every warp starts from the same place in its own
-// feature space. Keeps the hearing whose path scores best per frame, garbage included, if above
-// `floor`; nothing when none is. The decoder holds the last pass's result after.
+// feature space. Keeps the hearing whose path scores best per frame, garbage included; nothing
+// when no factor gave a front end or frames. The decoder holds the last pass's result after.
 std::optional<WarpedHearing> hearWarped(ps_decoder_s* decoder,
                                         const std::vector<std::int16_t>& samples,
                                         const CepstralMean& mean,
-                                        const std::vector<double>& factors,
-                                        double floor = -std::numeric_limits<double>::infinity());
+                                        const std::vector<double>& factors);
 
 // The score per frame (natural log) of the decoder's best path; minus infinity without frames.
 double pathScorePerFrame(ps_decoder_s* decoder);
