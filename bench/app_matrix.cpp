@@ -3,8 +3,9 @@
 // lookup `earshot --find` makes, all in one process so that a grid of grammar settings can be
 // tried. The catalog is the machine's (HOME and XDG folders set by bench/app_matrix.sh).
 //
-// Usage: bench_app_matrix <manifest> [garbage,filler,dither,silence,noise,second,en,pt,first ...]
-// (en, pt: the verification thresholds; first: 1 to check names of the first pass too)
+// Usage: bench_app_matrix <manifest> [garbage,filler,dither,silence,noise,second,en,pt,first,warps
+// ...] (en, pt: the verification thresholds; first: 1 to check names of the first pass too; warps:
+// factors of the warped passes separated by ':', "-" for none)
 // Manifest lines, tab-separated: wav, en|pt, condition, tuning|held, desktop-file ID ("" for an
 // unrelated sentence), what is said. Without settings, the analyzers' own costs are measured.
 // Every name heard is also scored against the phone loop, so that one run prints, per language
@@ -88,6 +89,17 @@ linux_platform::GrammarCosts parseSetting(const std::string& text) {
               &costs.portugueseVerification, &firstPass);
   costs.verifyFirstPass = firstPass != 0;
   costs.secondPass = static_cast<linux_platform::GrammarCosts::SecondPass>(second);
+  // The tenth field: warp factors for both languages, separated by ':' ("-" for none).
+  std::istringstream fields(text);
+  std::string field;
+  for (int i = 0; i < 10 && std::getline(fields, field, ','); ++i) {
+    if (i != 9) continue;
+    costs.warps.clear();
+    std::istringstream factors(field);
+    for (std::string factor; std::getline(factors, factor, ':');)
+      if (factor != "-" && !factor.empty()) costs.warps.push_back(std::stod(factor));
+    costs.portugueseWarps = costs.warps;
+  }
   return costs;
 }
 
@@ -238,12 +250,19 @@ int main(int argc, char** argv) {
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::string warps;
+    for (double factor : costs.warps) warps += (warps.empty() ? "" : ":") + std::to_string(factor);
+    std::string portugueseWarps;
+    for (double factor : costs.portugueseWarps)
+      portugueseWarps += (portugueseWarps.empty() ? "" : ":") + std::to_string(factor);
     std::printf(
         "== garbage %g, filler %g, dither %g, silence %g, noise %g, second pass %d, verification "
-        "%g / %g (%zu files, %.0f ms each; phone loop %.1f ms per name heard)\n",
+        "%g / %g, warps %s / %s (%zu files, %.0f ms each; phone loop %.1f ms per name heard)\n",
         costs.garbagePhone, costs.filler, costs.dither, costs.silence, costs.noise,
         static_cast<int>(costs.secondPass), costs.verification, costs.portugueseVerification,
-        lines.size(), lines.empty() ? 0.0 : 1000 * seconds / static_cast<double>(lines.size()),
+        warps.empty() ? "none" : warps.c_str(),
+        portugueseWarps.empty() ? "none" : portugueseWarps.c_str(), lines.size(),
+        lines.empty() ? 0.0 : 1000 * seconds / static_cast<double>(lines.size()),
         loops == 0 ? 0.0 : loopMilliseconds / loops);
     for (const auto& [language, rows] : table) {
       std::printf("| %s condition | half | commands right | unrelated rejected |\n",

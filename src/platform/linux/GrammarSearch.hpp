@@ -8,6 +8,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform/Speech.hpp"
 #include "platform/linux/AppGrammar.hpp"
@@ -48,6 +49,11 @@ struct GrammarCosts {
   // check costs one more decode of the command, and names forced onto other speech come mostly
   // from the second pass.
   bool verifyFirstPass = false;
+  // Warps of the frequency axis (WarpedPasses) tried when the second pass names nothing too; the
+  // best-scoring hearing stands, checked like the second pass's. For English none: the names the
+  // warps found on unrelated sentences scored close to the phone loop at every threshold tried.
+  std::vector<double> warps{};
+  std::vector<double> portugueseWarps{0.88, 1.12};
 
   bool operator==(const GrammarCosts&) const = default;
 };

@@ -82,6 +82,17 @@ void CepstralMean::restore(ps_decoder_t* decoder) const {
   cmn->nframe = frames_;
 }
 
+CepstralMean CepstralMean::shifted(const std::vector<float>& by) const {
+  CepstralMean moved = *this;
+  if (by.size() != mean_.size()) return moved;
+  for (std::size_t i = 0; i < by.size(); ++i) {
+    moved.mean_[i] += by[i];
+    // The live mean is recomputed from the sum: it moves with it.
+    moved.sum_[i] += by[i] * static_cast<float>(frames_);
+  }
+  return moved;
+}
+
 std::optional<double> perFrameMargin(const CommandScores& scores) {
   if (scores.grammarFrames <= 0 || scores.loopFrames <= 0) return std::nullopt;
   return scores.grammar / scores.grammarFrames - scores.loop / scores.loopFrames;
@@ -118,6 +129,15 @@ bool addPhoneLoop(ps_decoder_t* decoder) {
 
 CommandScores scoreAgainstPhoneLoop(ps_decoder_t* decoder, const std::vector<std::int16_t>& samples,
                                     const CepstralMean& mean) {
+  return scoreAgainstPhoneLoop(
+      decoder,
+      [&](ps_decoder_t* d) { ps_process_raw(d, samples.data(), samples.size(), FALSE, FALSE); },
+      mean);
+}
+
+CommandScores scoreAgainstPhoneLoop(ps_decoder_t* decoder,
+                                    const std::function<void(ps_decoder_t*)>& feed,
+                                    const CepstralMean& mean) {
   CommandScores scores;
   const char* hypothesis = ps_get_hyp(decoder, nullptr);
   scores.words = hypothesis ? hypothesis : "";
@@ -132,7 +152,7 @@ CommandScores scoreAgainstPhoneLoop(ps_decoder_t* decoder, const std::vector<std
   const auto start = std::chrono::steady_clock::now();
   mean.restore(decoder);
   ps_start_utt(decoder);
-  ps_process_raw(decoder, samples.data(), samples.size(), FALSE, FALSE);
+  feed(decoder);
   ps_end_utt(decoder);
   const PathScore loopPath = acousticScore(decoder);
   scores.loop = loopPath.whole;

@@ -19,8 +19,11 @@ namespace earshot::linux_platform {
 // same features.
 class CepstralMean {
  public:
+  CepstralMean() = default;
   explicit CepstralMean(ps_decoder_s* decoder);
   void restore(ps_decoder_s* decoder) const;
+  // The same mean moved by `by` (one value per coefficient; another length moves nothing).
+  CepstralMean shifted(const std::vector<float>& by) const;
 
  private:
   std::vector<float> mean_, sum_;
@@ -55,6 +58,10 @@ bool addPhoneLoop(ps_decoder_s* decoder);
 // After a grammar pass over `samples` that began at `mean`: its scores and the phone loop's over
 // the same samples from the same mean. The grammar is the decoder's search again afterwards.
 CommandScores scoreAgainstPhoneLoop(ps_decoder_s* decoder, const std::vector<std::int16_t>& samples,
+                                    const CepstralMean& mean);
+// The same where `feed` gives the decoder the command (samples or features) in an utterance.
+CommandScores scoreAgainstPhoneLoop(ps_decoder_s* decoder,
+                                    const std::function<void(ps_decoder_s*)>& feed,
                                     const CepstralMean& mean);
 
 // For benchmarks: every command's scores, from the analyzer's thread; the phone loop is then

@@ -15,6 +15,7 @@
 #include "platform/linux/PhoneLoopCheck.hpp"
 #include "platform/linux/SphinxDecoders.hpp"
 #include "platform/linux/SphinxModels.hpp"
+#include "platform/linux/WarpedPasses.hpp"
 
 namespace earshot::linux_platform {
 
@@ -86,6 +87,12 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
     return pronounced.said == RecognizerLanguage::english ? costs.verification
                                                           : costs.portugueseVerification;
   };
+  auto warps = [&]() -> const std::vector<double>& {
+    return pronounced.said == RecognizerLanguage::brazilianPortuguese &&
+                   pronounced.model == RecognizerLanguage::english
+               ? costs.portugueseWarps
+               : costs.warps;
+  };
   try {
     // Built here, off the caller's thread: the input queues meanwhile.
     if (vocabulary) {
@@ -125,23 +132,42 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
                        (costs.secondPass == GrammarCosts::SecondPass::whenRejected &&
                         text(ps_get_hyp(decoder, nullptr)).empty());
     bool second = false;
+    std::optional<CepstralMean> afterFirst;
     if (grammar && again && !heard.empty() && !state->cancelled) {
       if (checking) passMean.emplace(decoder);
+      if (!warps().empty()) afterFirst.emplace(decoder);
       ps_start_utt(decoder);
       ps_process_raw(decoder, heard.data(), heard.size(), FALSE, FALSE);
       ps_end_utt(decoder);
       second = true;
     }
     std::string words = text(ps_get_hyp(decoder, nullptr));
+    // A voice far from the training speakers' may still be heard with its formants moved.
+    std::optional<WarpedHearing> warped;
+    std::optional<CepstralMean> afterSecond;
+    if (second && afterFirst && words.empty() && !state->cancelled) {
+      afterSecond.emplace(decoder);
+      warped = hearWarped(decoder, heard, *afterFirst, warps());
+      if (warped && !text(warped->hypothesis.c_str()).empty()) {
+        words = text(warped->hypothesis.c_str());
+        // The check reads the grammar's path from the decoder: that of the hearing kept.
+        if (checking) decodeCepstra(decoder, warped->cepstra, warped->mean);
+      } else {
+        warped.reset();
+      }
+    }
     const bool check = second || costs.verifyFirstPass;
     if (checking && (check || commandScoresObserved()) && !words.empty() && passMean &&
         !heard.empty() && !state->cancelled) {
+      // A warped name is held against the loop over the unwarped audio.
       CommandScores scores = scoreAgainstPhoneLoop(decoder, heard, *passMean);
       scores.secondPass = second;
       scores.words = words;
       reportCommandScores(scores);
       if (check && !accepted(scores, threshold())) words.clear();
     }
+    // The next command starts from the mean of this one's voice, not from a warp of it.
+    if (afterSecond) afterSecond->restore(decoder);
     heard.clear();
     // The final stands in for the utterance's volatile text, so it is sent even when the decoder
     // took every word back; an utterance that showed nothing gives no result at all.
