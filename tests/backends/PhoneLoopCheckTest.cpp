@@ -12,27 +12,17 @@
 #include "platform/linux/PocketSphinx.hpp"
 #include "platform/linux/SphinxModels.hpp"
 #include "support/AppFixtures.hpp"
+#include "support/GrammarDecoder.hpp"
 
 using namespace earshot;
 using namespace earshot::testing;
 
 TEST(PhoneLoopCheck, NamesSaidPlainlyStandAndTheGrammarStaysTheSearch) {
-  const auto model = linux_platform::findSphinxModel(EARSHOT_SPHINX_MODELDIR,
-                                                     linux_platform::RecognizerLanguage::english);
-  ASSERT_TRUE(model);
-  linux_platform::silenceSphinx();
-  cmd_ln_t* config =
-      cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model->acoustic.c_str(), "-lm",
-                  model->language.c_str(), "-dict", model->dictionary.c_str(), nullptr);
-  ps_decoder_t* decoder = ps_init(config);
-  cmd_ln_free_r(config);
-  ASSERT_TRUE(decoder);
-  AppCatalog catalog;
-  for (const char* name : {"krita", "firefox", "terminal", "calculator"})
-    catalog.entries.push_back({AppRef{name, {}, std::string("/x/") + name}, {name}});
-  linux_platform::GrammarState given;
-  const auto grammar = linux_platform::appGrammar(decoder, given, appVocabulary(catalog),
-                                                  linux_platform::GrammarWords{});
+  GrammarDecoder names(EARSHOT_SPHINX_MODELDIR);
+  ASSERT_TRUE(names.decoder);
+  ps_decoder_t* decoder = names.decoder;
+  auto& given = names.given;
+  const auto& grammar = names.grammar;
   const linux_platform::GrammarCosts costs;
   linux_platform::useGrammar(decoder, given, grammar, costs);
   ASSERT_TRUE(linux_platform::addPhoneLoop(decoder));
@@ -80,5 +70,4 @@ TEST(PhoneLoopCheck, NamesSaidPlainlyStandAndTheGrammarStaysTheSearch) {
     // The grammar is the decoder's search again: the next command is heard with it.
     EXPECT_STREQ(ps_get_search(decoder), "earshot-app-names");
   }
-  ps_free(decoder);
 }

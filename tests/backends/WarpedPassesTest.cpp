@@ -13,6 +13,7 @@
 #include "platform/linux/SphinxModels.hpp"
 #include "platform/linux/WarpedPasses.hpp"
 #include "support/AppFixtures.hpp"
+#include "support/GrammarDecoder.hpp"
 
 using namespace earshot;
 using namespace earshot::testing;
@@ -38,22 +39,11 @@ std::vector<std::int16_t> spoken(const std::string& said, TemporaryFolder& dir) 
 }  // namespace
 
 TEST(WarpedPasses, UnwarpedFeaturesHearWhatTheDecoderHearsAndWarpsLeaveItsSettings) {
-  const auto model = linux_platform::findSphinxModel(EARSHOT_SPHINX_MODELDIR,
-                                                     linux_platform::RecognizerLanguage::english);
-  ASSERT_TRUE(model);
-  linux_platform::silenceSphinx();
-  cmd_ln_t* config =
-      cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model->acoustic.c_str(), "-lm",
-                  model->language.c_str(), "-dict", model->dictionary.c_str(), nullptr);
-  ps_decoder_t* decoder = ps_init(config);
-  cmd_ln_free_r(config);
-  ASSERT_TRUE(decoder);
-  AppCatalog catalog;
-  for (const char* name : {"krita", "firefox", "terminal", "calculator"})
-    catalog.entries.push_back({AppRef{name, {}, std::string("/x/") + name}, {name}});
-  linux_platform::GrammarState given;
-  const auto grammar = linux_platform::appGrammar(decoder, given, appVocabulary(catalog),
-                                                  linux_platform::GrammarWords{});
+  GrammarDecoder names(EARSHOT_SPHINX_MODELDIR);
+  ASSERT_TRUE(names.decoder);
+  ps_decoder_t* decoder = names.decoder;
+  auto& given = names.given;
+  const auto& grammar = names.grammar;
   linux_platform::useGrammar(decoder, given, grammar);
   cmd_ln_t* settings = ps_get_config(decoder);
   const char* typeBefore = cmd_ln_str_r(settings, "-warp_type");
@@ -91,5 +81,4 @@ TEST(WarpedPasses, UnwarpedFeaturesHearWhatTheDecoderHearsAndWarpsLeaveItsSettin
     EXPECT_EQ(cmd_ln_str_r(settings, "-warp_params"), nullptr);
     EXPECT_STREQ(ps_get_search(decoder), "earshot-app-names");
   }
-  ps_free(decoder);
 }

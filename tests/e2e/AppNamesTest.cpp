@@ -12,6 +12,7 @@
 #include "platform/linux/SphinxModels.hpp"
 #include "speech/FileTranscription.hpp"
 #include "support/AppFixtures.hpp"
+#include "support/GrammarDecoder.hpp"
 #include "support/Process.hpp"
 #include "support/PulseServer.hpp"
 
@@ -232,21 +233,11 @@ TEST(AppNamesRecognizer, EachAnalyzerHearsItsOwnVocabulary) {
 // The garbage loop's cost is the rejection threshold: too dear, it lets an unrelated sentence be
 // forced onto a name; at the chosen cost the sentence is rejected and a name still heard.
 TEST(AppNamesGrammar, TheGarbageCostDecidesBetweenRejectingAndForcing) {
-  const auto model = linux_platform::findSphinxModel(EARSHOT_SPHINX_MODELDIR,
-                                                     linux_platform::RecognizerLanguage::english);
-  ASSERT_TRUE(model);
-  linux_platform::silenceSphinx();
-  cmd_ln_t* config =
-      cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model->acoustic.c_str(), "-lm",
-                  model->language.c_str(), "-dict", model->dictionary.c_str(), nullptr);
-  ps_decoder_t* decoder = ps_init(config);
-  cmd_ln_free_r(config);
-  ASSERT_TRUE(decoder);
-  AppCatalog catalog;
-  for (const char* name : {"krita", "firefox", "terminal", "calculator"})
-    catalog.entries.push_back({AppRef{name, {}, std::string("/x/") + name}, {name}});
-  linux_platform::GrammarState given;
-  const auto grammar = linux_platform::appGrammar(decoder, given, appVocabulary(catalog), {});
+  GrammarDecoder names(EARSHOT_SPHINX_MODELDIR);
+  ASSERT_TRUE(names.decoder);
+  ps_decoder_t* decoder = names.decoder;
+  auto& given = names.given;
+  const auto& grammar = names.grammar;
 
   TemporaryFolder dir;
   linux_platform::LinuxAudioToolkit audio;
@@ -270,5 +261,4 @@ TEST(AppNamesGrammar, TheGarbageCostDecidesBetweenRejectingAndForcing) {
   EXPECT_EQ(heard("open krita", chosen), "krita");
   EXPECT_EQ(heard("turn off the lights in the kitchen", chosen), "");
   EXPECT_NE(heard("turn off the lights in the kitchen", 1e-9), "");
-  ps_free(decoder);
 }
