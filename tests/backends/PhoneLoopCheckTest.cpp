@@ -28,7 +28,6 @@ TEST(PhoneLoopCheck, NamesSaidPlainlyStandAndTheGrammarStaysTheSearch) {
   ASSERT_TRUE(linux_platform::addPhoneLoop(decoder));
 
   TemporaryFolder dir;
-  linux_platform::LinuxAudioToolkit audio;
   struct Case {
     const char* said;
     const char* name;
@@ -40,17 +39,8 @@ TEST(PhoneLoopCheck, NamesSaidPlainlyStandAndTheGrammarStaysTheSearch) {
       {"launch firefox", "firefox"},
   };
   for (const auto& c : cases) {
-    const std::string path = dir.file("said.wav");
-    const std::string command = std::string("flite -voice slt -t '") + c.said + "' -o " + path;
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    auto file = audio.openForReading(path);  // 16 kHz mono
-    auto whole =
-        PcmBuffer::make(file->processingFormat(), static_cast<std::uint32_t>(file->length()));
-    file->read(*whole);
-    std::vector<std::int16_t> pcm(8000, 0);
-    for (std::uint32_t i = 0; i < whole->frameLength(); ++i)
-      pcm.push_back(static_cast<std::int16_t>(whole->sample(i, 0) * 32000.0f));
-    pcm.resize(pcm.size() + 8000, 0);
+    const auto pcm = spokenSamples(c.said, dir);
+    ASSERT_FALSE(pcm.empty());
     const linux_platform::CepstralMean mean(decoder);
     ps_start_utt(decoder);
     ps_process_raw(decoder, pcm.data(), pcm.size(), FALSE, FALSE);

@@ -18,25 +18,7 @@
 using namespace earshot;
 using namespace earshot::testing;
 
-namespace {
-
-std::vector<std::int16_t> spoken(const std::string& said, TemporaryFolder& dir) {
-  const std::string path = dir.file("said.wav");
-  const std::string command = "flite -voice slt -t '" + said + "' -o " + path;
-  if (std::system(command.c_str()) != 0) return {};
-  linux_platform::LinuxAudioToolkit audio;
-  auto file = audio.openForReading(path);  // 16 kHz mono
-  auto whole =
-      PcmBuffer::make(file->processingFormat(), static_cast<std::uint32_t>(file->length()));
-  file->read(*whole);
-  std::vector<std::int16_t> pcm(8000, 0);
-  for (std::uint32_t i = 0; i < whole->frameLength(); ++i)
-    pcm.push_back(static_cast<std::int16_t>(whole->sample(i, 0) * 32000.0f));
-  pcm.resize(pcm.size() + 8000, 0);
-  return pcm;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 TEST(WarpedPasses, UnwarpedFeaturesHearWhatTheDecoderHearsAndWarpsLeaveItsSettings) {
   GrammarDecoder names(EARSHOT_SPHINX_MODELDIR);
@@ -51,7 +33,7 @@ TEST(WarpedPasses, UnwarpedFeaturesHearWhatTheDecoderHearsAndWarpsLeaveItsSettin
 
   TemporaryFolder dir;
   for (const char* said : {"open krita", "launch firefox", "open the calculator"}) {
-    const auto pcm = spoken(said, dir);
+    const auto pcm = spokenSamples(said, dir);
     ASSERT_FALSE(pcm.empty());
     const linux_platform::CepstralMean mean(decoder);
     ps_start_utt(decoder);

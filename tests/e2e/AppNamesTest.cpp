@@ -240,17 +240,9 @@ TEST(AppNamesGrammar, TheGarbageCostDecidesBetweenRejectingAndForcing) {
   const auto& grammar = names.grammar;
 
   TemporaryFolder dir;
-  linux_platform::LinuxAudioToolkit audio;
   auto heard = [&](const std::string& said, double garbage) {
     linux_platform::useGrammar(decoder, given, grammar, {garbage, 1e-2});
-    auto file = audio.openForReading(synthesize(dir, "said", said));  // 16 kHz mono
-    auto whole =
-        PcmBuffer::make(file->processingFormat(), static_cast<std::uint32_t>(file->length()));
-    file->read(*whole);
-    std::vector<std::int16_t> pcm(8000, 0);
-    for (std::uint32_t i = 0; i < whole->frameLength(); ++i)
-      pcm.push_back(static_cast<std::int16_t>(whole->sample(i, 0) * 32000.0f));
-    pcm.resize(pcm.size() + 8000, 0);
+    const auto pcm = spokenSamples(said, dir);
     ps_start_utt(decoder);
     ps_process_raw(decoder, pcm.data(), pcm.size(), FALSE, TRUE);
     ps_end_utt(decoder);

@@ -1,11 +1,17 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/linux/GrammarSearch.hpp"
 
 struct ps_decoder_s;
+
+namespace earshot::testing {
+class TemporaryFolder;
+}
 
 namespace earshot::testing {
 
@@ -21,5 +27,9 @@ struct GrammarDecoder {
   linux_platform::GrammarState given;
   std::shared_ptr<const linux_platform::AppGrammar> grammar;
 };
+
+// `said` in flite's slt voice as 16 kHz samples, with half a second of silence on each side, as
+// the decoder takes them; empty when flite fails.
+std::vector<std::int16_t> spokenSamples(const std::string& said, TemporaryFolder& dir);
 
 }  // namespace earshot::testing
