@@ -13,6 +13,7 @@
 #include "support/EventCapture.hpp"
 #include "support/FakeCapture.hpp"
 #include "support/FakePlatform.hpp"
+#include "support/ListeningFixture.hpp"
 #include "support/SimulatedLoop.hpp"
 
 using namespace earshot;
@@ -41,22 +42,9 @@ Names split(const std::string& text) {
   return words;
 }
 
-class HostListening : public ::testing::Test {
+class HostListening : public earshot::testing::ListeningFixture {
  protected:
-  void SetUp() override {
-    fillVoiceKeys();
-    spoken = Language::english;
-    fake.speech.supported = {"en_US"};
-  }
-  void TearDown() override { spoken = Language::portuguese; }
-
-  std::shared_ptr<Ear> listen(std::string key = "auto") {
-    ear = std::make_shared<Ear>(fake.platform, std::move(key),
-                                earshot::testing::recordingSink(exits));
-    ear->start();
-    loop.runUntilIdle();
-    return ear;
-  }
+  std::shared_ptr<Ear> listen(std::string key = "auto") { return ear = startEar(std::move(key)); }
   // One action of a scenario: the user's chord and the key state X reads, the host's commands,
   // the desktop's answers, the recognizer's next words, or time passing. Time passes only when
   // the line says so.
@@ -132,11 +120,7 @@ class HostListening : public ::testing::Test {
     EXPECT_EQ(got, expected);
   }
 
-  earshot::testing::FakePlatform fake;
-  SimulatedLoop& loop = fake.loop;
-  earshot::testing::EventCapture events;
   std::shared_ptr<Ear> ear;
-  std::vector<int> exits;
 };
 
 // A hold cycle as keyd tests a behaviour: what is pressed, time passing, the events expected.

@@ -6,6 +6,7 @@
 #include "support/EventCapture.hpp"
 #include "support/FakeCapture.hpp"
 #include "support/FakePlatform.hpp"
+#include "support/ListeningFixture.hpp"
 #include "support/SimulatedLoop.hpp"
 
 using namespace earshot;
@@ -21,22 +22,9 @@ namespace {
 constexpr VoiceKeyCombo optionSpace = VoiceKeyCombo::optionSpace;
 constexpr VoiceKeyCombo escape{VoiceKeyCombo::escapeKey, 0};
 
-class Listening : public ::testing::Test {
+class Listening : public earshot::testing::ListeningFixture {
  protected:
-  void SetUp() override {
-    fillVoiceKeys();
-    spoken = Language::english;
-    fake.speech.supported = {"en_US"};
-  }
-  void TearDown() override { spoken = Language::portuguese; }
-
-  std::shared_ptr<Ear> listen(std::string key = "auto") {
-    auto ear = std::make_shared<Ear>(fake.platform, std::move(key),
-                                     earshot::testing::recordingSink(exits));
-    ear->start();
-    loop.runUntilIdle();
-    return ear;
-  }
+  std::shared_ptr<Ear> listen(std::string key = "auto") { return startEar(std::move(key)); }
   // The next analyzer, with what it will say.
   std::shared_ptr<FakeAnalyzer> says(std::vector<SpeechResult> live, std::string final) {
     auto analyzer = std::make_shared<FakeAnalyzer>();
@@ -70,11 +58,7 @@ class Listening : public ::testing::Test {
     return nullptr;
   }
 
-  earshot::testing::FakePlatform fake;
-  SimulatedLoop& loop = fake.loop;
-  earshot::testing::EventCapture events;
   std::vector<Json> taken;
-  std::vector<int> exits;
 };
 
 TEST_F(Listening, AHoldGivesItsEventsInOrderAndTheFinalWithTheTimeHeld) {
