@@ -177,9 +177,9 @@ int main() {
   // The same with the Portuguese commands' warped passes (English has none): the cost is the
   // same in either language.
   const auto inForce = linux_platform::grammarCosts();
-  if (inForce.warps.empty() && !inForce.portugueseWarps.empty()) {
+  if (inForce.english.warps.empty() && !inForce.portuguese.warps.empty()) {
     auto warped = inForce;
-    warped.warps = inForce.portugueseWarps;
+    warped.english.warps = inForce.portuguese.warps;
     linux_platform::setGrammarCosts(warped);
     rejected = 1e9;
     for (int round = 0; round < 5; ++round)

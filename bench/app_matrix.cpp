@@ -3,17 +3,17 @@
 // lookup `earshot --find` makes, all in one process so that a grid of grammar settings can be
 // tried. The catalog is the machine's (HOME and XDG folders set by bench/app_matrix.sh).
 //
-// Usage: bench_app_matrix <manifest> [garbage,filler,dither,silence,noise,second,en,pt,first,warps
-// ...] (en, pt: the verification thresholds; first: 1 to check names of the first pass too; warps:
-// factors of the warped passes separated by ':', "-" for none)
+// Usage: bench_app_matrix <manifest> [garbage,filler,dither,silence,noise,second,en,pt,first,warps,
+// pt garbage,pt warps ...] (see parseSetting)
 // Manifest lines, tab-separated: wav, en|pt, condition, tuning|held, desktop-file ID ("" for an
 // unrelated sentence), what is said. Without settings, the analyzers' own costs are measured.
 // Every name heard is also scored against the phone loop, so that one run prints, per language
 // and half, the whole curve of verification thresholds. SCORES=1 prints a line per file for
 // bench/verification_sweep.py: "score", garbage cost, language, condition, half, ID, what is said,
 // the name heard before verification ("" none), whether it resolves to the file's application
-// ("right"), another ("other") or none, pass (1, 2), the per-frame margin (nan: no name),
-// then grammar score and frames, loop score and frames, and the same over speech frames only.
+// ("right"), another ("other") or none, pass (1, 2, 3: a warped pass), the per-frame margin (nan:
+// no name), then grammar score and frames, loop score and frames, and the same over speech frames
+// only.
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -80,27 +80,55 @@ std::string idOf(const AppRef& app) {
   return id;
 }
 
+std::vector<double> parseWarps(const std::string& field) {
+  std::vector<double> warps;
+  std::istringstream factors(field);
+  for (std::string factor; std::getline(factors, factor, ':');)
+    if (factor != "-" && !factor.empty()) warps.push_back(std::stod(factor));
+  return warps;
+}
+
+// Fields: garbage, filler, dither, silence, noise, second pass, English threshold, Portuguese
+// threshold, first (1: check names of the first pass too), warps (factors separated by ':', "-"
+// for none); garbage and warps set both languages, and Portuguese ones of their own may follow:
+// pt garbage, pt warps. Fields left out keep the costs in force.
 linux_platform::GrammarCosts parseSetting(const std::string& text) {
-  linux_platform::GrammarCosts costs;
-  int second = 0;
-  int firstPass = costs.verifyFirstPass ? 1 : 0;
-  std::sscanf(text.c_str(), "%lf,%lf,%lf,%lf,%lf,%d,%lf,%lf,%d", &costs.garbagePhone, &costs.filler,
-              &costs.dither, &costs.silence, &costs.noise, &second, &costs.verification,
-              &costs.portugueseVerification, &firstPass);
-  costs.verifyFirstPass = firstPass != 0;
+  auto costs = linux_platform::grammarCosts();
+  std::vector<std::string> fields;
+  std::istringstream row(text);
+  for (std::string field; std::getline(row, field, ',');) fields.push_back(field);
+  auto number = [&](std::size_t i, double& into) {
+    if (i < fields.size() && !fields[i].empty()) into = std::stod(fields[i]);
+  };
+  auto& en = costs.english;
+  auto& pt = costs.portuguese;
+  number(0, en.garbagePhone);
+  pt.garbagePhone = en.garbagePhone;
+  number(1, costs.filler);
+  number(2, costs.dither);
+  number(3, costs.silence);
+  number(4, costs.noise);
+  double second = static_cast<double>(costs.secondPass);
+  number(5, second);
   costs.secondPass = static_cast<linux_platform::GrammarCosts::SecondPass>(second);
-  // The tenth field: warp factors for both languages, separated by ':' ("-" for none).
-  std::istringstream fields(text);
-  std::string field;
-  for (int i = 0; i < 10 && std::getline(fields, field, ','); ++i) {
-    if (i != 9) continue;
-    costs.warps.clear();
-    std::istringstream factors(field);
-    for (std::string factor; std::getline(factors, factor, ':');)
-      if (factor != "-" && !factor.empty()) costs.warps.push_back(std::stod(factor));
-    costs.portugueseWarps = costs.warps;
-  }
+  number(6, en.verification);
+  number(7, pt.verification);
+  double first = costs.verifyFirstPass ? 1 : 0;
+  number(8, first);
+  costs.verifyFirstPass = first != 0;
+  if (fields.size() > 9) en.warps = pt.warps = parseWarps(fields[9]);
+  number(10, pt.garbagePhone);
+  if (fields.size() > 11) pt.warps = parseWarps(fields[11]);
   return costs;
+}
+
+std::string describe(const linux_platform::LanguageCosts& costs) {
+  std::string warps;
+  for (double factor : costs.warps) warps += (warps.empty() ? "" : ":") + std::to_string(factor);
+  char text[200];
+  std::snprintf(text, sizeof text, "garbage %g, verification %g, warps %s", costs.garbagePhone,
+                costs.verification, warps.empty() ? "none" : warps.c_str());
+  return text;
 }
 
 // One file's outcome for the threshold sweep: the name heard before verification, if any.
@@ -216,14 +244,20 @@ int main(int argc, char** argv) {
         std::printf(
             "score\t%g\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%d\t%.4f\t%.2f\t%d\t%.2f\t%d\t%.2f\t%d\t%.2f\t%"
             "d\n",
-            costs.garbagePhone, line.language.c_str(), line.condition.c_str(), line.half.c_str(),
-            line.id.c_str(), line.said.c_str(), s.words.c_str(),
+            costs
+                .of(line.language == "pt" ? linux_platform::RecognizerLanguage::brazilianPortuguese
+                                          : linux_platform::RecognizerLanguage::english)
+                .garbagePhone,
+            line.language.c_str(), line.condition.c_str(), line.half.c_str(), line.id.c_str(),
+            line.said.c_str(), s.words.c_str(),
             entry.rightName ? "right"
             : entry.anyApp  ? "other"
                             : "none",
-            s.secondPass ? 2 : 1, entry.margin.value_or(std::nan("")), s.grammar, s.grammarFrames,
-            s.loop, s.loopFrames, s.grammarSpeech, s.grammarSpeechFrames, s.loopSpeech,
-            s.loopSpeechFrames);
+            s.warped       ? 3
+            : s.secondPass ? 2
+                           : 1,
+            entry.margin.value_or(std::nan("")), s.grammar, s.grammarFrames, s.loop, s.loopFrames,
+            s.grammarSpeech, s.grammarSpeechFrames, s.loopSpeech, s.loopSpeechFrames);
       }
       scored.push_back(entry);
       auto& rows = table[line.language];
@@ -250,18 +284,11 @@ int main(int argc, char** argv) {
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::string warps;
-    for (double factor : costs.warps) warps += (warps.empty() ? "" : ":") + std::to_string(factor);
-    std::string portugueseWarps;
-    for (double factor : costs.portugueseWarps)
-      portugueseWarps += (portugueseWarps.empty() ? "" : ":") + std::to_string(factor);
     std::printf(
-        "== garbage %g, filler %g, dither %g, silence %g, noise %g, second pass %d, verification "
-        "%g / %g, warps %s / %s (%zu files, %.0f ms each; phone loop %.1f ms per name heard)\n",
-        costs.garbagePhone, costs.filler, costs.dither, costs.silence, costs.noise,
-        static_cast<int>(costs.secondPass), costs.verification, costs.portugueseVerification,
-        warps.empty() ? "none" : warps.c_str(),
-        portugueseWarps.empty() ? "none" : portugueseWarps.c_str(), lines.size(),
+        "== filler %g, dither %g, silence %g, noise %g, second pass %d; en: %s; pt: %s (%zu files, "
+        "%.0f ms each; phone loop %.1f ms per name heard)\n",
+        costs.filler, costs.dither, costs.silence, costs.noise, static_cast<int>(costs.secondPass),
+        describe(costs.english).c_str(), describe(costs.portuguese).c_str(), lines.size(),
         lines.empty() ? 0.0 : 1000 * seconds / static_cast<double>(lines.size()),
         loops == 0 ? 0.0 : loopMilliseconds / loops);
     for (const auto& [language, rows] : table) {

@@ -1,12 +1,15 @@
 #!/usr/bin/env python3
 """Threshold sweep of the phone-loop check, offline, from `SCORES=1 bench/app_matrix.sh` output.
 
-Usage: verification_sweep.py OUTPUT [--speech] [--every-pass] [--table LANG=THRESHOLD ...]
+Usage: verification_sweep.py OUTPUT [--speech] [--every-pass] [--warped T|off]
+                             [--table LANG=THRESHOLD ...]
   Prints, per garbage cost, language and half, commands right and unrelated sentences rejected at
   each threshold, and the threshold that keeps the most commands right on the tuning half while
   rejecting at least the goal's share of unrelated sentences (en 90 %, pt 75 %).
   --speech   the margin over speech frames only (silence and noise left out)
   --every-pass  check the names of the first pass too (by default only the second pass's)
+  --warped   names of the warped passes held to threshold T of their own instead, or, with "off",
+             dropped (as though the passes had not run)
   --table    per-condition figures at the given thresholds ("none": no check)
 """
 import collections
@@ -25,7 +28,9 @@ def margin(f, speech):
 
 def outcome(row, threshold):
     """(is a command, counts as right): right command, or unrelated sentence rejected."""
-    command, named, m, checked = row
+    command, named, m, checked, own = row
+    if own is not None:
+        threshold = own
     stands = m is not None and (threshold is None or not checked or m >= threshold)
     if command:
         return True, stands and named == "right"
@@ -48,6 +53,7 @@ def share(part, whole):
 def main(argv):
     speech = "--speech" in argv
     every_pass = "--every-pass" in argv
+    warped = argv[argv.index("--warped") + 1] if "--warped" in argv else None
     table = {}
     if "--table" in argv:
         for item in argv[argv.index("--table") + 1:]:
@@ -58,8 +64,14 @@ def main(argv):
         if not line.startswith("score\t"):
             continue
         f = line.rstrip("\n").split("\t")
-        checked = every_pass or f[9] == "2"
-        rows[(f[1], f[2], f[4], f[3])].append((f[5] != "", f[8], margin(f, speech), checked))
+        checked = every_pass or f[9] in ("2", "3")
+        m = margin(f, speech)
+        own = None
+        if f[9] == "3" and warped == "off":
+            m = None
+        elif f[9] == "3" and warped is not None:
+            own = float(warped)
+        rows[(f[1], f[2], f[4], f[3])].append((f[5] != "", f[8], m, checked, own))
     groups = collections.defaultdict(list)
     for (garbage, language, half, _), value in rows.items():
         groups[(garbage, language, half)] += value

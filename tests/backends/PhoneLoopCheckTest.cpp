@@ -54,7 +54,8 @@ TEST(PhoneLoopCheck, NamesSaidPlainlyStandAndTheGrammarStaysTheSearch) {
     // The loop is free to take any phones: no path of the grammar does better than it by more
     // than the two decodes' different pruning.
     EXPECT_LT(*margin, 0.5) << c.said;
-    EXPECT_TRUE(linux_platform::accepted(scores, costs.verification)) << c.said << ": " << *margin;
+    EXPECT_TRUE(linux_platform::accepted(scores, costs.english.verification))
+        << c.said << ": " << *margin;
     EXPECT_GT(scores.grammarFrames, 50) << c.said;
     EXPECT_GT(scores.loopFrames, 50) << c.said;
     // The grammar is the decoder's search again: the next command is heard with it.

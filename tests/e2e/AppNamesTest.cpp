@@ -231,26 +231,45 @@ TEST(AppNamesRecognizer, EachAnalyzerHearsItsOwnVocabulary) {
 }
 
 // The garbage loop's cost is the rejection threshold: too dear, it lets an unrelated sentence be
-// forced onto a name; at the chosen cost the sentence is rejected and a name still heard.
+// forced onto a name; at the chosen cost the sentence is rejected and a name still heard. Each
+// language has its own cost, and a decoder switching languages takes the right one.
 TEST(AppNamesGrammar, TheGarbageCostDecidesBetweenRejectingAndForcing) {
   GrammarDecoder names(EARSHOT_SPHINX_MODELDIR);
   ASSERT_TRUE(names.decoder);
   ps_decoder_t* decoder = names.decoder;
   auto& given = names.given;
   const auto& grammar = names.grammar;
+  using linux_platform::RecognizerLanguage;
 
   TemporaryFolder dir;
-  auto heard = [&](const std::string& said, double garbage) {
-    linux_platform::useGrammar(decoder, given, grammar, {garbage, 1e-2});
-    const auto pcm = spokenSamples(said, dir);
+  const linux_platform::GrammarCosts chosen;
+  auto forcing = chosen;
+  forcing.english.garbagePhone = 1e-9;
+  auto portugueseForcing = chosen;
+  portugueseForcing.portuguese.garbagePhone = 1e-9;
+  struct Case {
+    const char* said;
+    linux_platform::GrammarCosts costs;
+    RecognizerLanguage language;
+    bool named;
+  };
+  const Case cases[]{
+      {"open krita", chosen, RecognizerLanguage::english, true},
+      {"turn off the lights in the kitchen", chosen, RecognizerLanguage::english, false},
+      {"turn off the lights in the kitchen", forcing, RecognizerLanguage::english, true},
+      {"turn off the lights in the kitchen", portugueseForcing, RecognizerLanguage::english, false},
+      {"turn off the lights in the kitchen", portugueseForcing,
+       RecognizerLanguage::brazilianPortuguese, true},
+      {"turn off the lights in the kitchen", portugueseForcing, RecognizerLanguage::english, false},
+  };
+  for (const auto& c : cases) {
+    linux_platform::useGrammar(decoder, given, grammar, c.costs, c.language);
+    const auto pcm = spokenSamples(c.said, dir);
     ps_start_utt(decoder);
     ps_process_raw(decoder, pcm.data(), pcm.size(), FALSE, TRUE);
     ps_end_utt(decoder);
     const char* hypothesis = ps_get_hyp(decoder, nullptr);
-    return grammar->text(hypothesis ? hypothesis : "");
-  };
-  const double chosen = linux_platform::GrammarCosts{}.garbagePhone;
-  EXPECT_EQ(heard("open krita", chosen), "krita");
-  EXPECT_EQ(heard("turn off the lights in the kitchen", chosen), "");
-  EXPECT_NE(heard("turn off the lights in the kitchen", 1e-9), "");
+    const auto name = grammar->text(hypothesis ? hypothesis : "");
+    EXPECT_EQ(!name.empty(), c.named) << c.said << " -> \"" << name << "\"";
+  }
 }

@@ -112,14 +112,15 @@ void addWord(ps_decoder_t* decoder, GrammarState& state, const std::string& word
   state.added.insert(word);
 }
 
-fsg_model_t* makeFsg(ps_decoder_t* decoder, const AppGrammar& grammar, const GrammarCosts& costs) {
+fsg_model_t* makeFsg(ps_decoder_t* decoder, const AppGrammar& grammar, const GrammarCosts& costs,
+                     RecognizerLanguage said) {
   logmath_t* math = ps_get_logmath(decoder);
   const float lw = cmd_ln_float32_r(ps_get_config(decoder), "-lw");
   const int32 certain = 0;
   auto cost = [&](double probability) {
     return static_cast<int32>(logmath_log(math, probability) * lw);
   };
-  const int32 garbageCost = cost(costs.garbagePhone);
+  const int32 garbageCost = cost(costs.of(said).garbagePhone);
   const int32 fillerCost = cost(costs.filler);
 
   // States: 0 start, 1 where names begin, 2 final, 3 the garbage loop, 4 and 5 after the command
@@ -265,8 +266,9 @@ std::shared_ptr<const AppGrammar> appGrammar(ps_decoder_t* decoder, const Gramma
 }
 
 void useGrammar(ps_decoder_t* decoder, GrammarState& known,
-                const std::shared_ptr<const AppGrammar>& grammar, GrammarCosts costs) {
-  if (known.installed != grammar || known.costs != costs) {
+                const std::shared_ptr<const AppGrammar>& grammar, GrammarCosts costs,
+                RecognizerLanguage said) {
+  if (known.installed != grammar || known.costs != costs || known.said != said) {
     leaveLanguageModel(decoder);
     for (const auto& addition : grammar->additions)
       for (std::size_t i = 0; i < addition.pronunciations.size(); ++i)
@@ -275,7 +277,7 @@ void useGrammar(ps_decoder_t* decoder, GrammarState& known,
                 addition.pronunciations[i]);
     for (const auto& phone : grammar->phones)
       addWord(decoder, known, std::string(garbagePrefix) + phone, phone);
-    fsg_model_t* fsg = makeFsg(decoder, *grammar, costs);
+    fsg_model_t* fsg = makeFsg(decoder, *grammar, costs, said);
     // Alternative pronunciations are arcs of the grammar already.
     cmd_ln_set_boolean_r(ps_get_config(decoder), "-fsgusealtpron", FALSE);
     cmd_ln_set_float32_r(ps_get_config(decoder), "-silprob", costs.silence);
@@ -287,6 +289,7 @@ void useGrammar(ps_decoder_t* decoder, GrammarState& known,
                         "The recognizer refused the application grammar.");
     known.installed = grammar;
     known.costs = costs;
+    known.said = said;
   }
   if (ps_set_search(decoder, searchName) < 0)
     throw sphinxError(SphinxError::grammarRefused,

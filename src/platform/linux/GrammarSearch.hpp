@@ -18,18 +18,32 @@ struct ps_decoder_s;
 
 namespace earshot::linux_platform {
 
-// What the paths of the grammar cost, as probabilities (below 1) against a name's, which costs
-// nothing, and how the audio is heard. Chosen by measurement over voices and rooms
-// (bench/app_matrix.sh).
-struct GrammarCosts {
+// What differs with the language a command is said in: the English model fits Portuguese words
+// worse, and its rejections had room to spare.
+struct LanguageCosts {
   // Per phone of the garbage loop: lower forces more speech onto names, higher rejects more names.
   double garbagePhone = 0.1;
+  // The least a heard name may score against a free phone loop over the same audio, per frame
+  // (natural log, PhoneLoopCheck). Minus infinity: no phone loop, every name heard stands.
+  double verification = -std::numeric_limits<double>::infinity();
+  // Warps of the frequency axis (WarpedPasses) tried when the second pass names nothing too; the
+  // best-scoring hearing stands, checked like the second pass's.
+  std::vector<double> warps{};
+
+  bool operator==(const LanguageCosts&) const = default;
+};
+
+// What the paths of the grammar cost, as probabilities (below 1) against a name's, which costs
+// nothing, and how the audio is heard. Chosen by measurement over voices and rooms
+// (bench/app_matrix.sh, docs/benchmarks.md).
+struct GrammarCosts {
   // Per filler word (at most two): short words such as "a" and "o" would otherwise soak up any
   // speech before a name.
   double filler = 1e-2;
   // Faint noise added to the audio, in steps of the 16-bit samples: digital silence (synthesized
-  // speech, the file path's padding) otherwise gives the model frames it never saw in training.
-  double dither = 32;
+  // speech, the file path's padding) otherwise gives the model frames it never saw in training,
+  // and a floor of noise helps voices far from the training speakers' more than it costs others.
+  double dither = 128;
   // Per frame of silence and of noise (the model's noise word) anywhere in a command, as the
   // decoder's -silprob and -fillprob: noise the silence model does not fit would otherwise go to
   // the garbage loop and reject the command.
@@ -39,22 +53,19 @@ struct GrammarCosts {
   // when the first pass named nothing (a name heard at once is given at once).
   enum class SecondPass { never, always, whenRejected };
   SecondPass secondPass = SecondPass::whenRejected;
-  // The least a heard name may score against a free phone loop over the same audio, per frame
-  // (natural log, PhoneLoopCheck): for English words, and for Portuguese ones, which the English
-  // model fits worse. Minus infinity: no phone loop, every name heard stands. Portuguese commands
-  // are not checked: their rejections already pass, and any threshold costs commands.
-  double verification = -3.3;
-  double portugueseVerification = -std::numeric_limits<double>::infinity();
   // Whether a name the first pass hears is checked too. It is not: it is given at once, as the
   // check costs one more decode of the command, and names forced onto other speech come mostly
   // from the second pass.
   bool verifyFirstPass = false;
-  // Warps of the frequency axis (WarpedPasses) tried when the second pass names nothing too; the
-  // best-scoring hearing stands, checked like the second pass's. For English none: the names the
-  // warps found on unrelated sentences scored close to the phone loop at every threshold tried.
-  std::vector<double> warps{};
-  std::vector<double> portugueseWarps{0.88, 1.12};
+  // English: names checked, no warps (they bought commands only with unrelated sentences let
+  // through). Portuguese, whose rejections had room: a cheaper garbage loop and warps, no check
+  // (any threshold only cost commands).
+  LanguageCosts english{0.1, -4.5, {}};
+  LanguageCosts portuguese{0.07, -std::numeric_limits<double>::infinity(), {0.88, 1.12}};
 
+  const LanguageCosts& of(RecognizerLanguage said) const {
+    return said == RecognizerLanguage::english ? english : portuguese;
+  }
   bool operator==(const GrammarCosts&) const = default;
 };
 
@@ -78,7 +89,8 @@ struct GrammarWords {
 struct GrammarState {
   std::set<std::string> added;
   std::shared_ptr<const AppGrammar> installed;
-  GrammarCosts costs{0, 0};
+  GrammarCosts costs;
+  RecognizerLanguage said = RecognizerLanguage::english;
 };
 
 // The grammar for a vocabulary in the decoder's language. The last one built is kept, so that the
@@ -91,7 +103,8 @@ std::shared_ptr<const AppGrammar> appGrammar(ps_decoder_s* decoder, const Gramma
 // good. Call between utterances, from the thread that owns the decoder.
 void useGrammar(ps_decoder_s* decoder, GrammarState& given,
                 const std::shared_ptr<const AppGrammar>& grammar,
-                GrammarCosts costs = grammarCosts());
+                GrammarCosts costs = grammarCosts(),
+                RecognizerLanguage said = RecognizerLanguage::english);
 
 // Whether the decoder still has its language model: one that took a grammar has given it up.
 bool hasLanguageModel(ps_decoder_s* decoder);

@@ -43,6 +43,7 @@ struct CommandScores {
   double loopSpeech = 0;
   int loopSpeechFrames = 0;
   bool secondPass = false;      // the name came from the pass with the command's own mean
+  bool warped = false;          // ... or from one of the warped passes after it
   double loopMilliseconds = 0;  // what the phone loop's decode took
 };
 

@@ -83,23 +83,15 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
   std::shared_ptr<const AppGrammar> grammar;
   GrammarCosts costs;
   bool checking = false;  // a heard name is scored against the phone loop
-  auto threshold = [&] {
-    return pronounced.said == RecognizerLanguage::english ? costs.verification
-                                                          : costs.portugueseVerification;
-  };
-  auto warps = [&]() -> const std::vector<double>& {
-    return pronounced.said == RecognizerLanguage::brazilianPortuguese &&
-                   pronounced.model == RecognizerLanguage::english
-               ? costs.portugueseWarps
-               : costs.warps;
-  };
+  auto threshold = [&] { return costs.of(pronounced.said).verification; };
+  auto warps = [&]() -> const std::vector<double>& { return costs.of(pronounced.said).warps; };
   try {
     // Built here, off the caller's thread: the input queues meanwhile.
     if (vocabulary) {
       GrammarState& given = state->pool->grammarState(decoder);
       grammar = appGrammar(decoder, given, *vocabulary, pronounced);
       costs = grammarCosts();
-      useGrammar(decoder, given, grammar, costs);
+      useGrammar(decoder, given, grammar, costs, pronounced.said);
       checking = (std::isfinite(threshold()) || commandScoresObserved()) && addPhoneLoop(decoder);
     }
   } catch (...) {
@@ -107,6 +99,9 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
     state->end(std::current_exception());
     return;
   }
+  // Dictation keeps the faint noise its word error figures were measured with.
+  constexpr double dictationDither = 32;
+  const auto ditherLevel = static_cast<float>(grammar ? costs.dither : dictationDither);
   std::exception_ptr failure;
   bool spokeBefore = false;  // a later utterance's text begins with a space
   bool inUtterance = false;
@@ -162,6 +157,7 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
       // A warped name is held against the loop over the unwarped audio.
       CommandScores scores = scoreAgainstPhoneLoop(decoder, heard, *passMean);
       scores.secondPass = second;
+      scores.warped = warped.has_value();
       scores.words = words;
       reportCommandScores(scores);
       if (check && !accepted(scores, threshold())) words.clear();
@@ -189,8 +185,7 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
     pcm.resize(frames);
     for (std::uint32_t i = 0; i < frames; ++i) {
       float v = std::clamp(buffer->sample(i, 0), -1.0f, 1.0f) * 32767.0f;
-      if (costs.dither > 0)
-        v = std::clamp(v + dither(noise) * static_cast<float>(costs.dither), -32767.0f, 32767.0f);
+      if (ditherLevel > 0) v = std::clamp(v + dither(noise) * ditherLevel, -32767.0f, 32767.0f);
       pcm[i] = static_cast<std::int16_t>(std::lrintf(v));
     }
     if (grammar && (checking || costs.secondPass != GrammarCosts::SecondPass::never))
