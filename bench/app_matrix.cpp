@@ -4,7 +4,7 @@
 // tried. The catalog is the machine's (HOME and XDG folders set by bench/app_matrix.sh).
 //
 // Usage: bench_app_matrix <manifest> [garbage,filler,dither,silence,noise,second,en,pt,first,warps,
-// pt garbage,pt warps ...] (see parseSetting)
+// pt garbage,pt warps,pt filler ...] (see parseSetting)
 // Manifest lines, tab-separated: wav, en|pt, condition, tuning|held, desktop-file ID ("" for an
 // unrelated sentence), what is said. Without settings, the analyzers' own costs are measured.
 // Every name heard is also scored against the phone loop, so that one run prints, per language
@@ -90,8 +90,8 @@ std::vector<double> parseWarps(const std::string& field) {
 
 // Fields: garbage, filler, dither, silence, noise, second pass, English threshold, Portuguese
 // threshold, first (1: check names of the first pass too), warps (factors separated by ':', "-"
-// for none); garbage and warps set both languages, and Portuguese ones of their own may follow:
-// pt garbage, pt warps. Fields left out keep the costs in force.
+// for none); garbage, filler and warps set both languages, and Portuguese ones of their own may
+// follow: pt garbage, pt warps, pt filler. Fields left out keep the costs in force.
 linux_platform::GrammarCosts parseSetting(const std::string& text) {
   auto costs = linux_platform::grammarCosts();
   std::vector<std::string> fields;
@@ -103,8 +103,9 @@ linux_platform::GrammarCosts parseSetting(const std::string& text) {
   auto& en = costs.english;
   auto& pt = costs.portuguese;
   number(0, en.garbagePhone);
-  pt.garbagePhone = en.garbagePhone;
-  number(1, costs.filler);
+  number(0, pt.garbagePhone);
+  number(1, en.filler);
+  number(1, pt.filler);
   number(2, costs.dither);
   number(3, costs.silence);
   number(4, costs.noise);
@@ -119,6 +120,7 @@ linux_platform::GrammarCosts parseSetting(const std::string& text) {
   if (fields.size() > 9) en.warps = pt.warps = parseWarps(fields[9]);
   number(10, pt.garbagePhone);
   if (fields.size() > 11) pt.warps = parseWarps(fields[11]);
+  number(12, pt.filler);
   return costs;
 }
 
@@ -126,8 +128,9 @@ std::string describe(const linux_platform::LanguageCosts& costs) {
   std::string warps;
   for (double factor : costs.warps) warps += (warps.empty() ? "" : ":") + std::to_string(factor);
   char text[200];
-  std::snprintf(text, sizeof text, "garbage %g, verification %g, warps %s", costs.garbagePhone,
-                costs.verification, warps.empty() ? "none" : warps.c_str());
+  std::snprintf(text, sizeof text, "garbage %g, filler %g, verification %g, warps %s",
+                costs.garbagePhone, costs.filler, costs.verification,
+                warps.empty() ? "none" : warps.c_str());
   return text;
 }
 
@@ -285,9 +288,9 @@ int main(int argc, char** argv) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf(
-        "== filler %g, dither %g, silence %g, noise %g, second pass %d; en: %s; pt: %s (%zu files, "
+        "== dither %g, silence %g, noise %g, second pass %d; en: %s; pt: %s (%zu files, "
         "%.0f ms each; phone loop %.1f ms per name heard)\n",
-        costs.filler, costs.dither, costs.silence, costs.noise, static_cast<int>(costs.secondPass),
+        costs.dither, costs.silence, costs.noise, static_cast<int>(costs.secondPass),
         describe(costs.english).c_str(), describe(costs.portuguese).c_str(), lines.size(),
         lines.empty() ? 0.0 : 1000 * seconds / static_cast<double>(lines.size()),
         loops == 0 ? 0.0 : loopMilliseconds / loops);

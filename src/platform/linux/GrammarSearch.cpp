@@ -121,7 +121,7 @@ fsg_model_t* makeFsg(ps_decoder_t* decoder, const AppGrammar& grammar, const Gra
     return static_cast<int32>(logmath_log(math, probability) * lw);
   };
   const int32 garbageCost = cost(costs.of(said).garbagePhone);
-  const int32 fillerCost = cost(costs.filler);
+  const int32 fillerCost = cost(costs.of(said).filler);
 
   // States: 0 start, 1 where names begin, 2 final, 3 the garbage loop, 4 and 5 after the command
   // word and after one filler word, then the ends of names, then one per shared prefix of the

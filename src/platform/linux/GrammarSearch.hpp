@@ -23,6 +23,9 @@ namespace earshot::linux_platform {
 struct LanguageCosts {
   // Per phone of the garbage loop: lower forces more speech onto names, higher rejects more names.
   double garbagePhone = 0.1;
+  // Per filler word (at most two) and closing word: short words such as "a" and "o" would
+  // otherwise soak up any speech before a name.
+  double filler = 1e-2;
   // The least a heard name may score against a free phone loop over the same audio, per frame
   // (natural log, PhoneLoopCheck). Minus infinity: no phone loop, every name heard stands.
   double verification = -std::numeric_limits<double>::infinity();
@@ -37,9 +40,6 @@ struct LanguageCosts {
 // nothing, and how the audio is heard. Chosen by measurement over voices and rooms
 // (bench/app_matrix.sh, docs/benchmarks.md).
 struct GrammarCosts {
-  // Per filler word (at most two): short words such as "a" and "o" would otherwise soak up any
-  // speech before a name.
-  double filler = 1e-2;
   // Faint noise added to the audio, in steps of the 16-bit samples: digital silence (synthesized
   // speech, the file path's padding) otherwise gives the model frames it never saw in training,
   // and a floor of noise helps voices far from the training speakers' more than it costs others.
@@ -58,10 +58,10 @@ struct GrammarCosts {
   // from the second pass.
   bool verifyFirstPass = false;
   // English: names checked, no warps (they bought commands only with unrelated sentences let
-  // through). Portuguese, whose rejections had room: a cheaper garbage loop and warps, no check
-  // (any threshold only cost commands).
-  LanguageCosts english{0.1, -4.5, {}};
-  LanguageCosts portuguese{0.07, -std::numeric_limits<double>::infinity(), {0.88, 1.12}};
+  // through). Portuguese, whose rejections had room: cheaper garbage and filler words and warps,
+  // no check (any threshold only cost commands).
+  LanguageCosts english{0.1, 1e-2, -4.5, {}};
+  LanguageCosts portuguese{0.07, 5e-2, -std::numeric_limits<double>::infinity(), {0.88, 1.12}};
 
   const LanguageCosts& of(RecognizerLanguage said) const {
     return said == RecognizerLanguage::english ? english : portuguese;
