@@ -4,7 +4,7 @@
 // tried. The catalog is the machine's (HOME and XDG folders set by bench/app_matrix.sh).
 //
 // Usage: bench_app_matrix <manifest> [garbage,filler,dither,silence,noise,second,en,pt,first,warps,
-// pt garbage,pt warps,pt filler ...] (see parseSetting)
+// pt garbage,pt warps,pt filler,first dither ...] (see parseSetting)
 // Manifest lines, tab-separated: wav, en|pt, condition, tuning|held, desktop-file ID ("" for an
 // unrelated sentence), what is said. Without settings, the analyzers' own costs are measured.
 // Every name heard is also scored against the phone loop, so that one run prints, per language
@@ -91,7 +91,8 @@ std::vector<double> parseWarps(const std::string& field) {
 // Fields: garbage, filler, dither, silence, noise, second pass, English threshold, Portuguese
 // threshold, first (1: check names of the first pass too), warps (factors separated by ':', "-"
 // for none); garbage, filler and warps set both languages, and Portuguese ones of their own may
-// follow: pt garbage, pt warps, pt filler. Fields left out keep the costs in force.
+// follow: pt garbage, pt warps, pt filler; then the first pass's dither. Fields left out keep the
+// costs in force.
 linux_platform::GrammarCosts parseSetting(const std::string& text) {
   auto costs = linux_platform::grammarCosts();
   std::vector<std::string> fields;
@@ -121,6 +122,7 @@ linux_platform::GrammarCosts parseSetting(const std::string& text) {
   number(10, pt.garbagePhone);
   if (fields.size() > 11) pt.warps = parseWarps(fields[11]);
   number(12, pt.filler);
+  number(13, costs.firstPassDither);
   return costs;
 }
 
@@ -288,10 +290,12 @@ int main(int argc, char** argv) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf(
-        "== dither %g, silence %g, noise %g, second pass %d; en: %s; pt: %s (%zu files, "
+        "== dither %g (first pass %g), silence %g, noise %g, second pass %d; en: %s; pt: %s (%zu "
+        "files, "
         "%.0f ms each; phone loop %.1f ms per name heard)\n",
-        costs.dither, costs.silence, costs.noise, static_cast<int>(costs.secondPass),
-        describe(costs.english).c_str(), describe(costs.portuguese).c_str(), lines.size(),
+        costs.dither, costs.firstPassDither, costs.silence, costs.noise,
+        static_cast<int>(costs.secondPass), describe(costs.english).c_str(),
+        describe(costs.portuguese).c_str(), lines.size(),
         lines.empty() ? 0.0 : 1000 * seconds / static_cast<double>(lines.size()),
         loops == 0 ? 0.0 : loopMilliseconds / loops);
     for (const auto& [language, rows] : table) {

@@ -41,8 +41,11 @@ struct LanguageCosts {
 // (bench/app_matrix.sh, docs/benchmarks.md).
 struct GrammarCosts {
   // Faint noise added to the audio, in steps of the 16-bit samples: digital silence (synthesized
-  // speech, the file path's padding) otherwise gives the model frames it never saw in training,
-  // and a floor of noise helps voices far from the training speakers' more than it costs others.
+  // speech, the file path's padding) otherwise gives the model frames it never saw in training.
+  // The passes after the first get more: a floor of noise helps voices far from the training
+  // speakers' more than it costs others, but the first pass, on the model's prior mean, then
+  // rejects nearly every command, which would make every command wait for the second.
+  double firstPassDither = 32;
   double dither = 128;
   // Per frame of silence and of noise (the model's noise word) anywhere in a command, as the
   // decoder's -silprob and -fillprob: noise the silence model does not fit would otherwise go to

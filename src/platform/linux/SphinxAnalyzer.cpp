@@ -65,6 +65,20 @@ struct AnalysisState {
   }
 };
 
+// Moves the decoder's cepstral mean, that of `before`, by how far the cepstra of `after` lie
+// from those of `before` (the same command with other noise); leaves it when either has none.
+void moveMean(ps_decoder_t* decoder, const std::vector<std::int16_t>& before,
+              const std::vector<std::int16_t>& after) {
+  const auto from = warpedCepstra(decoder, before, 1.0);
+  const auto to = warpedCepstra(decoder, after, 1.0);
+  if (!from || !to || from->frames() == 0 || to->frames() == 0) return;
+  std::vector<float> by = to->average();
+  const std::vector<float> base = from->average();
+  if (by.size() != base.size()) return;
+  for (std::size_t i = 0; i < by.size(); ++i) by[i] -= base[i];
+  CepstralMean(decoder).shifted(by).restore(decoder);
+}
+
 // Reads the input on its own thread, one utterance at a time: an utterance ends where the
 // decoder's voice activity detection finds silence, as PocketSphinx's own continuous mode does.
 // An application command is one utterance however its speaker pauses: cut at a pause, "open" and
@@ -99,15 +113,19 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
     state->end(std::current_exception());
     return;
   }
-  // Dictation keeps the faint noise its word error figures were measured with.
+  // Dictation keeps the faint noise its word error figures were measured with, and so does the
+  // first pass of a command: louder noise helps the passes with the command's own mean, but
+  // leaves the first, on the model's prior mean, hearing almost nothing.
   constexpr double dictationDither = 32;
-  const auto ditherLevel = static_cast<float>(grammar ? costs.dither : dictationDither);
+  const auto firstDither = static_cast<float>(grammar ? costs.firstPassDither : dictationDither);
+  const auto laterDither = static_cast<float>(costs.dither);
   std::exception_ptr failure;
   bool spokeBefore = false;  // a later utterance's text begins with a space
   bool inUtterance = false;
   std::string lastPartial;
   std::vector<std::int16_t> pcm;
   std::vector<std::int16_t> heard;       // the command so far, for the second pass and the check
+  std::vector<std::int16_t> heardFirst;  // the same as the first pass heard it, if it differs
   std::optional<CepstralMean> passMean;  // where the pass that is heard began
   // The same noise for the same audio: results do not vary from run to run.
   std::minstd_rand noise(17);
@@ -129,6 +147,9 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
     bool second = false;
     std::optional<CepstralMean> afterFirst;
     if (grammar && again && !heard.empty() && !state->cancelled) {
+      // The mean the first pass ended with is of its own, fainter noise: moved by how far the
+      // louder noise moves the command's cepstra, it is the mean of what is heard next.
+      if (!heardFirst.empty()) moveMean(decoder, heardFirst, heard);
       if (checking) passMean.emplace(decoder);
       if (!warps().empty()) afterFirst.emplace(decoder);
       ps_start_utt(decoder);
@@ -165,6 +186,7 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
     // The next command starts from the mean of this one's voice, not from a warp of it.
     if (afterSecond) afterSecond->restore(decoder);
     heard.clear();
+    heardFirst.clear();
     // The final stands in for the utterance's volatile text, so it is sent even when the decoder
     // took every word back; an utterance that showed nothing gives no result at all.
     if (!state->cancelled && (!words.empty() || !lastPartial.empty())) {
@@ -182,14 +204,19 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
     const PcmBufferRef& buffer = item->buffer;
     if (!buffer || buffer->frameLength() == 0) continue;
     const std::size_t frames = buffer->frameLength();
+    const bool keep = grammar && (checking || costs.secondPass != GrammarCosts::SecondPass::never);
     pcm.resize(frames);
     for (std::uint32_t i = 0; i < frames; ++i) {
-      float v = std::clamp(buffer->sample(i, 0), -1.0f, 1.0f) * 32767.0f;
-      if (ditherLevel > 0) v = std::clamp(v + dither(noise) * ditherLevel, -32767.0f, 32767.0f);
-      pcm[i] = static_cast<std::int16_t>(std::lrintf(v));
+      const float v = std::clamp(buffer->sample(i, 0), -1.0f, 1.0f) * 32767.0f;
+      const float u = dither(noise);
+      auto sample = [&](float level) {
+        return static_cast<std::int16_t>(
+            std::lrintf(std::clamp(v + u * level, -32767.0f, 32767.0f)));
+      };
+      pcm[i] = sample(firstDither);
+      if (keep) heard.push_back(sample(laterDither));
+      if (keep && laterDither != firstDither) heardFirst.push_back(pcm[i]);
     }
-    if (grammar && (checking || costs.secondPass != GrammarCosts::SecondPass::never))
-      heard.insert(heard.end(), pcm.begin(), pcm.end());
     if (ps_process_raw(decoder, pcm.data(), frames, FALSE, FALSE) < 0) {
       failure = std::make_exception_ptr(sphinxError(SphinxError::audioNotProcessed,
                                                     "The recognizer could not process the audio."));
