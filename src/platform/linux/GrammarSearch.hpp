@@ -60,11 +60,11 @@ struct GrammarCosts {
   // check costs one more decode of the command, and names forced onto other speech come mostly
   // from the second pass.
   bool verifyFirstPass = false;
-  // English: names checked, no warps (they bought commands only with unrelated sentences let
-  // through). Portuguese, whose rejections had room: cheaper garbage and filler words and warps,
-  // no check (any threshold only cost commands).
-  LanguageCosts english{0.1, 1e-2, -4.5, {}};
-  LanguageCosts portuguese{0.07, 5e-2, -std::numeric_limits<double>::infinity(), {0.88, 1.12}};
+  // English: names of the later passes checked, no warps (they bought commands only with
+  // unrelated sentences let through). Portuguese, whose rejections had room: a cheaper garbage
+  // loop and warps, no check (any threshold only cost commands).
+  LanguageCosts english{0.1, 1e-2, -3.1, {}};
+  LanguageCosts portuguese{0.07, 1e-2, -std::numeric_limits<double>::infinity(), {0.88, 1.12}};
 
   const LanguageCosts& of(RecognizerLanguage said) const {
     return said == RecognizerLanguage::english ? english : portuguese;
