@@ -118,9 +118,9 @@ linux_platform::GrammarCosts parseSetting(const std::string& text) {
   double first = costs.verifyFirstPass ? 1 : 0;
   number(8, first);
   costs.verifyFirstPass = first != 0;
-  if (fields.size() > 9) en.warps = pt.warps = parseWarps(fields[9]);
+  if (fields.size() > 9 && !fields[9].empty()) en.warps = pt.warps = parseWarps(fields[9]);
   number(10, pt.garbagePhone);
-  if (fields.size() > 11) pt.warps = parseWarps(fields[11]);
+  if (fields.size() > 11 && !fields[11].empty()) pt.warps = parseWarps(fields[11]);
   number(12, pt.filler);
   number(13, costs.firstPassDither);
   return costs;

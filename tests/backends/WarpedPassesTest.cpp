@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <pocketsphinx.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <random>
 #include <string>
 
 #include "catalog/AppNames.hpp"
@@ -63,4 +66,46 @@ TEST(WarpedPasses, UnwarpedFeaturesHearWhatTheDecoderHearsAndWarpsLeaveItsSettin
     EXPECT_EQ(cmd_ln_str_r(settings, "-warp_params"), nullptr);
     EXPECT_STREQ(ps_get_search(decoder), "earshot-app-names");
   }
+}
+
+// The second pass hears a command with louder dither than the first: it must start from the mean a
+// pass over the louder audio leaves, not from the first pass's, which a shift by the difference of
+// the two versions' averages over all frames (silence included) misses by far.
+TEST(WarpedPasses, TheMeanOfTheLouderAudioIsTheOneAPassOverItLeaves) {
+  GrammarDecoder names(EARSHOT_SPHINX_MODELDIR);
+  ASSERT_TRUE(names.decoder);
+  ps_decoder_t* decoder = names.decoder;
+  linux_platform::useGrammar(decoder, names.given, names.grammar);
+  cmn_t* cmn = ps_get_feat(decoder)->cmn_struct;
+  ASSERT_TRUE(cmn);
+  auto meanAfter = [&](const std::vector<std::int16_t>& pcm) {
+    std::fill(cmn->sum, cmn->sum + cmn->veclen, 0.0f);
+    cmn->nframe = 0;
+    ps_start_utt(decoder);
+    ps_process_raw(decoder, pcm.data(), pcm.size(), FALSE, FALSE);
+    ps_end_utt(decoder);
+    return std::vector<float>(cmn->cmn_mean, cmn->cmn_mean + cmn->veclen);
+  };
+  auto distance = [](const std::vector<float>& a, const std::vector<float>& b) {
+    double sum = 0;
+    for (std::size_t i = 0; i < a.size(); ++i) sum += (a[i] - b[i]) * (a[i] - b[i]);
+    return sum;
+  };
+
+  TemporaryFolder dir;
+  const auto pcm = spokenSamples("open krita", dir);
+  ASSERT_FALSE(pcm.empty());
+  std::vector<std::int16_t> faint(pcm), loud(pcm);
+  std::minstd_rand noise(3);
+  std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+  for (std::size_t i = 0; i < pcm.size(); ++i) {
+    const float u = unit(noise);
+    faint[i] = static_cast<std::int16_t>(std::clamp(pcm[i] + u * 32.0f, -32767.0f, 32767.0f));
+    loud[i] = static_cast<std::int16_t>(std::clamp(pcm[i] + u * 128.0f, -32767.0f, 32767.0f));
+  }
+  const auto own = meanAfter(loud);
+  const auto first = meanAfter(faint);
+  linux_platform::useMeanOf(decoder, loud);
+  const std::vector<float> moved(cmn->cmn_mean, cmn->cmn_mean + cmn->veclen);
+  EXPECT_LT(distance(moved, own), distance(first, own) / 100);
 }

@@ -65,20 +65,6 @@ struct AnalysisState {
   }
 };
 
-// Moves the decoder's cepstral mean, that of `before`, by how far the cepstra of `after` lie
-// from those of `before` (the same command with other noise); leaves it when either has none.
-void moveMean(ps_decoder_t* decoder, const std::vector<std::int16_t>& before,
-              const std::vector<std::int16_t>& after) {
-  const auto from = warpedCepstra(decoder, before, 1.0);
-  const auto to = warpedCepstra(decoder, after, 1.0);
-  if (!from || !to || from->frames() == 0 || to->frames() == 0) return;
-  std::vector<float> by = to->average();
-  const std::vector<float> base = from->average();
-  if (by.size() != base.size()) return;
-  for (std::size_t i = 0; i < by.size(); ++i) by[i] -= base[i];
-  CepstralMean(decoder).shifted(by).restore(decoder);
-}
-
 // Reads the input on its own thread, one utterance at a time: an utterance ends where the
 // decoder's voice activity detection finds silence, as PocketSphinx's own continuous mode does.
 // An application command is one utterance however its speaker pauses: cut at a pause, "open" and
@@ -125,7 +111,6 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
   std::string lastPartial;
   std::vector<std::int16_t> pcm;
   std::vector<std::int16_t> heard;       // the command so far, for the second pass and the check
-  std::vector<std::int16_t> heardFirst;  // the same as the first pass heard it, if it differs
   std::optional<CepstralMean> passMean;  // where the pass that is heard began
   // The same noise for the same audio: results do not vary from run to run.
   std::minstd_rand noise(17);
@@ -147,9 +132,9 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
     bool second = false;
     std::optional<CepstralMean> afterFirst;
     if (grammar && again && !heard.empty() && !state->cancelled) {
-      // The mean the first pass ended with is of its own, fainter noise: moved by how far the
-      // louder noise moves the command's cepstra, it is the mean of what is heard next.
-      if (!heardFirst.empty()) moveMean(decoder, heardFirst, heard);
+      // The mean the first pass ended with is of its own, fainter noise: the next pass starts
+      // from the mean of what it hears.
+      if (laterDither != firstDither) useMeanOf(decoder, heard);
       if (checking) passMean.emplace(decoder);
       if (!warps().empty()) afterFirst.emplace(decoder);
       ps_start_utt(decoder);
@@ -186,7 +171,6 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
     // The next command starts from the mean of this one's voice, not from a warp of it.
     if (afterSecond) afterSecond->restore(decoder);
     heard.clear();
-    heardFirst.clear();
     // The final stands in for the utterance's volatile text, so it is sent even when the decoder
     // took every word back; an utterance that showed nothing gives no result at all.
     if (!state->cancelled && (!words.empty() || !lastPartial.empty())) {
@@ -215,7 +199,6 @@ void analyse(std::shared_ptr<AnalysisState> state, AnalyzerInputStream input,
       };
       pcm[i] = sample(firstDither);
       if (keep) heard.push_back(sample(laterDither));
-      if (keep && laterDither != firstDither) heardFirst.push_back(pcm[i]);
     }
     if (ps_process_raw(decoder, pcm.data(), frames, FALSE, FALSE) < 0) {
       failure = std::make_exception_ptr(sphinxError(SphinxError::audioNotProcessed,

@@ -136,4 +136,14 @@ std::optional<WarpedHearing> hearWarped(ps_decoder_t* decoder,
   return best;
 }
 
+void useMeanOf(ps_decoder_t* decoder, const std::vector<std::int16_t>& samples) {
+  const auto cepstra = warpedCepstra(decoder, samples, 1.0);
+  const cmn_t* cmn = ps_get_feat(decoder)->cmn_struct;
+  if (!cepstra || cepstra->frames() == 0 || !cmn) return;
+  std::vector<float> by = cepstra->average();
+  if (by.size() != static_cast<std::size_t>(cmn->veclen)) return;
+  for (std::size_t i = 0; i < by.size(); ++i) by[i] -= cmn->cmn_mean[i];
+  CepstralMean(decoder).shifted(by).restore(decoder);
+}
+
 }  // namespace earshot::linux_platform

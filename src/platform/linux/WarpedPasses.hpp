@@ -65,4 +65,8 @@ void feedCepstra(ps_decoder_s* decoder, Cepstra& cepstra);
 // Decodes the cepstra from the mean as one utterance with the decoder's current search.
 void decodeCepstra(ps_decoder_s* decoder, Cepstra& cepstra, const CepstralMean& mean);
 
+// Gives the decoder the cepstral mean of the samples, as a pass over them would leave it; leaves
+// it when the samples make no frame.
+void useMeanOf(ps_decoder_s* decoder, const std::vector<std::int16_t>& samples);
+
 }  // namespace earshot::linux_platform
